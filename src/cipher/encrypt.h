@@ -1,0 +1,34 @@
+// Encryption: every source byte becomes an entry naming a random key
+// position and the byte XOR the key byte there.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "cipher/format.h"
+#include "cipher/random.h"
+#include "cli/values.h"
+
+// Receives progress: bytes done of bytes in all.
+using ProgressFn = void (*)(std::int64_t current, std::int64_t total);
+
+// Writes the six signature entries (6E characters) at out, drawing their
+// positions from generator.
+void WriteSignature(std::span<const std::uint8_t> key, const ModeLayout& layout,
+                    Mt19937& generator, std::uint8_t* out);
+
+// Writes the whole cipher text of source, CipherTextLength(layout,
+// source.size()) characters, at out. The generator must be freshly seeded.
+// progress, when given, is called wherever a star of the bar can appear.
+void EncryptInto(std::span<const std::uint8_t> key, const ModeLayout& layout,
+                 std::span<const std::uint8_t> source, Mt19937& generator,
+                 std::uint8_t* out, ProgressFn progress);
+
+// The signature block for KeyBytes and CipherMode, from RandomGenerator.
+std::string BuildSignature();
+
+// Encrypts source with KeyBytes in CipherMode into CipherText, seeding
+// RandomGenerator from the millisecond clock, with progress bar and success
+// line.
+void EncryptBytes(const ByteString& source);

@@ -1,0 +1,18 @@
+// Testing a cipher text against a key, and the one reader of hex fields.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+// The field's hex digits (either case, leading zeros allowed) as an unsigned
+// number whose low 32 bits are taken as signed. An empty field or any other
+// character raises the conversion error "\"$<field>\" is an invalid integer".
+std::int32_t HexToInt(std::string_view field);
+
+// Checks the mode code and signature entries 1 to 5 of text against key.
+// Returns the mode of the text (8, 16 or 32) when they match, 0 otherwise.
+std::int32_t ValidateText(std::span<const std::uint8_t> text, std::span<const std::uint8_t> key);
+
+// Validates CipherText against KeyBytes and sets CipherMode from the result.
+bool ValidateCipherText();

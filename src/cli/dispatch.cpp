@@ -1,0 +1,155 @@
+#include "cli/dispatch.h"
+
+#include "cipher/decrypt.h"
+#include "cipher/encrypt.h"
+#include "cipher/validate.h"
+#include "cli/console.h"
+#include "cli/naming.h"
+#include "cli/values.h"
+#include "keyio/files.h"
+#include "keyio/key.h"
+#include "platform/files.h"
+
+namespace {
+
+bool Contains(const std::string& word, const char* command) {
+  return word.find(command) != std::string::npos;
+}
+
+// True when the output path names the input or the key file itself, however
+// spelled: writing it would destroy the file being read.
+bool OutputIsAnInput(const std::string& output, const std::string& input, const std::string& key) {
+  if (platform::SameFile(output, input) || platform::SameFile(output, key)) {
+    ShowError("OUTPUTFILE must not be the INPUTFILE or the KEYFILE!");
+    return true;
+  }
+  return false;
+}
+
+// Checks the derived output path before anything is written; true after
+// the error block of a refusal.
+bool OutputRefused(const std::string& path, const std::vector<std::string>& args) {
+  if (OutputIsAnInput(path, args[2], args[1])) return true;
+  if (!ProbeWritable(path)) {
+    ShowError("Cannot write to OUTPUTFILE: " + args[3]);
+    return true;
+  }
+  return false;
+}
+
+void RunTest(const std::vector<std::string>& args) {
+  if (!LoadKeyFile(args[1])) return;
+  if (args[0] != "-t") return;
+  const std::string& input = args[2];
+  if (!platform::FileExists(input) || !HasTvxExtension(input)) {
+    ShowError("INPUTFILE is not an encrypted 'Talvex File'!");
+    return;
+  }
+  CipherText = ReadWholeFile(input);
+  if (ValidateCipherText()) {
+    ShowLine("File: " + input + " is a valid 'Talvex Encryption' file!", true);
+    WriteLine("");
+    WriteLine("");
+    SetTextColor(kWhite);
+  } else {
+    ShowError("File: " + input + " is NOT a valid 'Talvex Encryption' file!");
+  }
+}
+
+void RunEncrypt(const std::vector<std::string>& args) {
+  const std::string& input = args[2];
+  if (!platform::FileExists(input)) {
+    ShowError("INPUTFILE '" + input + "' does NOT exist");
+    return;
+  }
+  if (!HasTvxExtension(args[3])) {
+    ShowError("OUTPUTFILE must have 'tvx' extension!");
+    return;
+  }
+  const std::string path = EncryptedOutputPath(input, args[3]);
+  if (OutputRefused(path, args)) return;
+  SourceBytes = ReadWholeFile(input);
+  EncryptBytes(SourceBytes);
+  ByteString().swap(SourceBytes);  // not needed for the write
+  WriteWholeFile(path, CipherText);
+}
+
+void RunDecrypt(const std::vector<std::string>& args) {
+  const std::string& input = args[2];
+  if (!platform::FileExists(input)) {
+    ShowError("INPUTFILE '" + input + "' does NOT exist");
+    return;
+  }
+  if (!HasTvxExtension(input)) {
+    ShowError("INPUTFILE must have 'tvx' extension!");
+    return;
+  }
+  CipherText = ReadWholeFile(input);
+  if (!ValidateCipherText()) {
+    ShowError("This is NOT a valid KEYFILE and/or TALVEX File!");
+    return;
+  }
+  const std::string path = DecryptedOutputPath(input, args[3]);
+  if (OutputRefused(path, args)) return;
+  DecryptCipherText();
+  ByteString().swap(CipherText);  // not needed for the write
+  WriteWholeFile(path, PlainBytes);
+}
+
+void RunEncryptOrDecrypt(const std::vector<std::string>& args) {
+  if (!LoadKeyFile(args[1])) return;
+  // Only the exact words do work; -ed, --e or -tx end after the size line.
+  if (args[0] == "-e") RunEncrypt(args);
+  if (args[0] == "-d") RunDecrypt(args);
+}
+
+}  // namespace
+
+Routing RouteCommandLine(const std::vector<std::string>& args) {
+  Routing routing;
+  const std::size_t n = args.size();
+  if (n != 1 && n != 3 && n != 4) {
+    routing.help = true;
+    return routing;
+  }
+  const std::string& word = args[0];
+  const bool h = Contains(word, "-h"), i = Contains(word, "-i");
+  const bool e = Contains(word, "-e"), d = Contains(word, "-d"), t = Contains(word, "-t");
+  if (!h && !i && !e && !d && !t) {
+    routing.help = true;
+    return routing;
+  }
+  if (n == 1 || h || i) {
+    routing.help = h;
+    routing.info = i;
+    return routing;
+  }
+  if ((e || d) && n != 4) {
+    routing.path = Routing::Path::kUsage;
+  } else if (n == 3 || word == "-t") {
+    routing.path = Routing::Path::kTest;
+  } else {
+    routing.path = Routing::Path::kEncryptOrDecrypt;
+  }
+  return routing;
+}
+
+void RunCommand(const std::vector<std::string>& args) {
+  const Routing routing = RouteCommandLine(args);
+  if (routing.help) ShowHelp();
+  if (routing.info) ShowInfo();
+  switch (routing.path) {
+    case Routing::Path::kNone:
+      break;
+    case Routing::Path::kUsage:
+      ShowLine(kUsageLine, true);
+      ShowError("The '-e' and '-d' Commands need 4 Parameters!");
+      break;
+    case Routing::Path::kTest:
+      RunTest(args);
+      break;
+    case Routing::Path::kEncryptOrDecrypt:
+      RunEncryptOrDecrypt(args);
+      break;
+  }
+}

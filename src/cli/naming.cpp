@@ -1,0 +1,80 @@
+#include "cli/naming.h"
+
+#include "platform/files.h"
+
+namespace {
+
+constexpr std::string_view kSeparators = "\\/:";
+// A name without a dot is cut after this many characters.
+constexpr std::size_t kLongestBaseName = 200;
+
+std::size_t FileNameStart(std::string_view path) {
+  const auto last = path.find_last_of(kSeparators);
+  return last == std::string_view::npos ? 0 : last + 1;
+}
+
+std::string_view DirectoryPart(std::string_view path) { return path.substr(0, FileNameStart(path)); }
+
+std::string_view FileNamePart(std::string_view path) { return path.substr(FileNameStart(path)); }
+
+// The characters from 1-based start on, at most count of them.
+std::string_view Substring(std::string_view text, std::size_t start, std::size_t count) {
+  if (start < 1 || start > text.size()) return {};
+  return text.substr(start - 1, count);
+}
+
+std::string_view Trimmed(std::string_view text) {
+  auto low = [](char c) { return static_cast<unsigned char>(c) < 33; };
+  while (!text.empty() && low(text.front())) text.remove_prefix(1);
+  while (!text.empty() && low(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+}  // namespace
+
+std::string_view ExtensionOf(std::string_view path) {
+  const auto last = path.find_last_of("\\/:.");
+  if (last == std::string_view::npos || path[last] != '.') return {};
+  // A name that begins with its only dot (.profile) has no extension.
+  if (last == 0 || path[last - 1] == '\\' || path[last - 1] == '/') return {};
+  return path.substr(last);
+}
+
+bool HasTvxExtension(std::string_view path) {
+  const std::string_view extension = ExtensionOf(path);
+  if (extension.size() != 4) return false;
+  std::string lower(extension);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower == ".tvx";
+}
+
+std::string EncryptedOutputPath(std::string_view input, std::string_view output) {
+  std::string path(DirectoryPart(output));
+  path += Substring(ExtensionOf(input), 2, 3);
+  path += '#';
+  path += FileNamePart(output);
+  return path;
+}
+
+std::string DecryptedOutputPath(std::string_view input, std::string_view output) {
+  const std::string_view name = FileNamePart(output);
+  const auto dot = name.find('.');
+  const std::size_t keep = dot == std::string_view::npos ? kLongestBaseName : dot;
+  std::string path(DirectoryPart(output));
+  path += Trimmed(Substring(name, 1, keep));
+  path += '.';
+  path += Substring(FileNamePart(input), 1, 3);
+  return path;
+}
+
+bool ProbeWritable(const std::string& path) {
+  // A failed run must not cost the user a file that already stands there.
+  if (platform::FileExists(path)) return platform::CanOpenForWriting(path);
+  const platform::FileHandle file = platform::CreateNewFile(path);
+  if (file == platform::kNoFile) return false;
+  platform::CloseFile(file);
+  platform::DeleteFile(path);
+  return true;
+}

@@ -1,0 +1,41 @@
+// The process-wide values of a run and the byte string they are made of.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Leaves new elements uninitialised, so that a buffer sized for a whole file
+// or cipher text is not zero-filled first only to be overwritten at once.
+template <typename T>
+struct NoInitAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = NoInitAllocator<U>;
+  };
+  NoInitAllocator() = default;
+  template <typename U>
+  NoInitAllocator(const NoInitAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* place) noexcept {
+    ::new (static_cast<void*>(place)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* place, Args&&... args) {
+    ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+  }
+};
+
+// File contents, key, cipher text and decrypted text. 0-based in memory;
+// the position arithmetic of the format is 1-based and says so where used.
+using ByteString = std::vector<std::uint8_t, NoInitAllocator<std::uint8_t>>;
+
+extern ByteString KeyBytes;     // the loaded key file
+extern std::int32_t CipherMode; // 8, 16 or 32; 0 after a failed validation
+extern ByteString SourceBytes;  // the file to encrypt
+extern ByteString CipherText;   // the encrypted text, made or read
+extern ByteString PlainBytes;   // the decrypted bytes
+
+// Releases every process-wide value.
+void ReleaseValues();

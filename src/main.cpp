@@ -1,0 +1,23 @@
+// Start-up: run the one command of the command line, and turn every failure
+// the flow does not handle itself into the failure report and exit 217.
+#include "cli/console.h"
+#include "cli/dispatch.h"
+#include "cli/failure.h"
+#include "cli/values.h"
+#include "platform/console.h"
+#include "platform/process.h"
+
+int main(int argc, char** argv) {
+  platform::PrepareProcess();
+  InstallOutOfMemoryHandler();
+  try {
+    OpenConsole();
+    RunCommand(platform::CommandLineArguments(argc, argv));
+  } catch (...) {
+    ReportCurrentException();
+    return kFailureExitStatus;
+  }
+  ReleaseValues();
+  platform::ConsoleClose();
+  return 0;
+}

@@ -1,0 +1,107 @@
+#include "platform/files.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+// One read or write request moves at most this much; Linux moves at most
+// about 2 GiB per call anyway, and the callers loop.
+constexpr std::int64_t kMaxTransfer = std::int64_t{1} << 30;
+
+int Fd(FileHandle file) { return static_cast<int>(file); }
+
+}  // namespace
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+FileHandle OpenForReading(const std::string& path) {
+  // O_NONBLOCK keeps a FIFO without a writer from hanging the open; it is
+  // cleared at once so that reads behave as usual.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return kNoFile;
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  return fd;
+}
+
+std::int64_t FileSize(FileHandle file) {
+  struct stat st {};
+  if (::fstat(Fd(file), &st) != 0) return -1;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+std::int64_t ReadSome(FileHandle file, void* buffer, std::int64_t size) {
+  if (size > kMaxTransfer) size = kMaxTransfer;
+  for (;;) {
+    ssize_t n = ::read(Fd(file), buffer, static_cast<std::size_t>(size));
+    if (n < 0 && errno == EINTR) continue;
+    return n;
+  }
+}
+
+std::int64_t WriteSome(FileHandle file, const void* buffer, std::int64_t size) {
+  if (size > kMaxTransfer) size = kMaxTransfer;
+  for (;;) {
+    ssize_t n = ::write(Fd(file), buffer, static_cast<std::size_t>(size));
+    if (n < 0 && errno == EINTR) continue;
+    return n;
+  }
+}
+
+bool CloseFile(FileHandle file) { return ::close(Fd(file)) == 0; }
+
+bool CanOpenForWriting(const std::string& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+FileHandle CreateNewFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+  return fd < 0 ? kNoFile : fd;
+}
+
+FileHandle CreateTempBeside(const std::string& target, std::string& temp_path) {
+  const auto slash = target.rfind('/');
+  temp_path = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  temp_path += ".talvex-XXXXXX";
+  int fd = ::mkostemp(temp_path.data(), O_CLOEXEC);
+  if (fd < 0) return kNoFile;
+  // mkostemp makes the file private; give it the permissions the file it
+  // replaces had, or those of any new file.
+  struct stat st {};
+  mode_t mode;
+  if (::stat(target.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  ::fchmod(fd, mode);
+  return fd;
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+}  // namespace platform

@@ -1,0 +1,26 @@
+// What the process learns from and hands back to the operating system.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// Sets the process up before anything else runs: a write to a closed pipe
+// must come back as an error, not kill the process, and no crash dialog may
+// ever wait for a user.
+void PrepareProcess();
+
+// The command-line arguments after the program's own path, as byte strings.
+// On Windows they come from the wide command line, converted to UTF-8.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
+// Fills frames with the code addresses of the current call chain, innermost
+// first, leaving out the skip innermost ones; returns the count filled.
+int CaptureCallChain(void** frames, int max, int skip);
+
+// Writes text to the standard error stream, unbuffered.
+void WriteStandardError(std::string_view text);
+
+}  // namespace platform
