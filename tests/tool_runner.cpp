@@ -1,0 +1,168 @@
+#include "tool_runner.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <grp.h>
+#include <poll.h>
+#include <pwd.h>
+#include <random>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+std::string EnvOr(const char* name, const std::string& fallback) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : fallback;
+}
+
+// Reads both pipes to their ends without letting either fill up.
+void Drain(int out_fd, int err_fd, std::string& out, std::string& err) {
+  pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+  std::string* sinks[2] = {&out, &err};
+  int open = 2;
+  char buffer[65536];
+  while (open > 0) {
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+bool TestingWindowsBuild() { return EnvOr("TALVEX_LINE_END", "") == "crlf"; }
+
+std::string Lines(const std::string& text) {
+  if (!TestingWindowsBuild()) return text;
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
+                   const ToolOptions& options) {
+  std::vector<std::string> argv_strings;
+  const std::string runner = EnvOr("TALVEX_RUNNER", "");
+  if (!runner.empty()) argv_strings.push_back(runner);
+  argv_strings.push_back(EnvOr("TALVEX_UNDER_TEST", TALVEX_BINARY));
+  argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+
+  std::vector<std::string> env_strings;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    // The colour switches are the test's to set.
+    if (entry.rfind("NO_COLOR=", 0) == 0 || entry.rfind("FORCE_COLOR=", 0) == 0 ||
+        entry.rfind("CLICOLOR_FORCE=", 0) == 0) {
+      continue;
+    }
+    env_strings.push_back(entry);
+  }
+  if (options.force_colour) env_strings.push_back("FORCE_COLOR=1");
+  for (const auto& extra : options.environment) env_strings.push_back(extra);
+
+  std::vector<char*> argv, envp;
+  for (auto& s : argv_strings) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  for (auto& s : env_strings) envp.push_back(s.data());
+  envp.push_back(nullptr);
+
+  int out_pipe[2], err_pipe[2];
+  if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) return {};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out_pipe[1], STDOUT_FILENO);
+    ::dup2(err_pipe[1], STDERR_FILENO);
+    int null_fd = ::open("/dev/null", O_RDONLY);
+    if (null_fd >= 0) ::dup2(null_fd, STDIN_FILENO);
+    if (::chdir(dir.c_str()) != 0) ::_exit(126);
+    if (options.file_size_limit >= 0) {
+      ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
+      rlimit limit{static_cast<rlim_t>(options.file_size_limit),
+                   static_cast<rlim_t>(options.file_size_limit)};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (options.memory_limit >= 0) {
+      rlimit limit{static_cast<rlim_t>(options.memory_limit),
+                   static_cast<rlim_t>(options.memory_limit)};
+      ::setrlimit(RLIMIT_AS, &limit);
+    }
+    if (options.as_nobody) {
+      const passwd* nobody = ::getpwnam("nobody");
+      const gid_t gid = nobody ? nobody->pw_gid : 65534;
+      const uid_t uid = nobody ? nobody->pw_uid : 65534;
+      if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) ::_exit(125);
+    }
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(127);
+  }
+  ::close(out_pipe[1]);
+  ::close(err_pipe[1]);
+  ToolResult result;
+  Drain(out_pipe[0], err_pipe[0], result.out, result.err);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "talvex-test-XXXXXX").string();
+  path = ::mkdtemp(pattern.data()) ? pattern : std::string();
+  // Steps run as an unprivileged user must be able to enter and create here.
+  if (!path.empty()) ::chmod(path.c_str(), 0777);
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  if (!path.empty()) std::filesystem::remove_all(path, ignored);
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
+bool PathExists(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
+}
+
+std::string RandomBytes(std::size_t count, std::uint32_t seed) {
+  std::mt19937 generator(seed);
+  std::string bytes(count, '\0');
+  for (auto& c : bytes) c = static_cast<char>(generator() & 0xFF);
+  return bytes;
+}

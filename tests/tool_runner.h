@@ -1,0 +1,53 @@
+// Runs the built talvex binary as a user would and captures what it shows.
+//
+// The binary under test is the native build unless TALVEX_UNDER_TEST names
+// another one; TALVEX_RUNNER names a program to start it with (wine for the
+// Windows build), and TALVEX_LINE_END=crlf says that its line ends are
+// CR LF.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ToolResult {
+  std::string out;
+  std::string err;
+  int status = -1;  // exit status; -1 when the process did not exit normally
+};
+
+struct ToolOptions {
+  bool force_colour = false;              // FORCE_COLOR=1
+  std::vector<std::string> environment;   // more NAME=value pairs
+  bool as_nobody = false;                 // run as an unprivileged user
+  std::int64_t file_size_limit = -1;      // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
+  std::int64_t memory_limit = -1;         // RLIMIT_AS in bytes
+};
+
+// Runs the tool with args in directory dir.
+ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
+                   const ToolOptions& options = {});
+
+// Text with "\n" turned into the line end of the binary under test.
+std::string Lines(const std::string& text);
+
+// True when the binary under test is the Windows build.
+bool TestingWindowsBuild();
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes.
+struct TempDir {
+  std::string path;
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string operator/(const std::string& name) const { return path + "/" + name; }
+};
+
+// Whole-file helpers for the tests themselves.
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+bool PathExists(const std::string& path);
+// count bytes from a fixed pseudo-random sequence, the same for a given seed.
+std::string RandomBytes(std::size_t count, std::uint32_t seed);
