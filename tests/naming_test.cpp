@@ -1,0 +1,65 @@
+// Output names derived from the arguments, and the write probe.
+#include <gtest/gtest.h>
+
+#include "cli/naming.h"
+#include "tool_runner.h"
+
+TEST(Naming, EncryptedOutputPath) {
+  const std::string_view cases[][3] = {
+      {"report.docx", "out.tvx", "doc#out.tvx"},
+      {"photo.jpg", "D:\\safe\\photo.tvx", "D:\\safe\\jpg#photo.tvx"},
+      {"scan.z", "scan.tvx", "z#scan.tvx"},
+      {"README", "readme.tvx", "#readme.tvx"},
+      {"archive.tar.gz", "E:\\bk\\archive.tvx", "E:\\bk\\gz#archive.tvx"},
+      {"D:\\old.files\\README", "x.tvx", "#x.tvx"},
+      {".profile", "p.tvx", "#p.tvx"},
+      {"data.JPEG", "out.TVX", "JPE#out.TVX"},
+      {"report.docx", "D:out.tvx", "D:doc#out.tvx"},
+      {"dir/a.b/c", "x/y.tvx", "x/#y.tvx"},
+      {"", "", "#"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(EncryptedOutputPath(c[0], c[1]), c[2]) << c[0];
+}
+
+TEST(Naming, DecryptedOutputPath) {
+  const std::string_view cases[][3] = {
+      {"doc#out.tvx", "report.txt", "report.doc"},
+      {"D:\\safe\\jpg#photo.tvx", "E:\\restore\\photo", "E:\\restore\\photo.jpg"},
+      {"doc#out.tvx", "my.report.final.txt", "my.doc"},
+      {"doc#out.tvx", ".txt", ".doc"},
+      {"z#scan.tvx", "scan.z", "scan.z#s"},
+      {"#readme.tvx", "readme", "readme.#re"},
+      {"secret.tvx", "out.txt", "out.sec"},
+      {"jpg#photo.tvx", "E:\\restore\\", "E:\\restore\\.jpg"},
+      {"doc#out.tvx", "  my file .txt", "my file.doc"},
+      {"a", "\t\x01x\x7f.y", "x\x7f.a"},
+      {"", "", "."},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DecryptedOutputPath(c[0], c[1]), c[2]) << c[1];
+  // A name without a dot is cut after 200 characters, then trimmed.
+  const std::string long_name = std::string(199, 'n') + " " + std::string(50, 'm');
+  EXPECT_EQ(DecryptedOutputPath("doc#x.tvx", "dir/" + long_name),
+            "dir/" + std::string(199, 'n') + ".doc");
+}
+
+TEST(Naming, TvxExtension) {
+  const std::pair<std::string_view, bool> cases[] = {
+      {"x.tvx", true},     {"X.TVX", true},    {"x.Tvx", true},      {"a.b/c.tvx", true},
+      {"x.tvx.bak", false}, {"xtvx", false},   {".tvx", false},      {"dir/.tvx", false},
+      {"dir\\.tvx", false}, {"a:.tvx", true},  {"x.tvx/", false},    {"x.tvxx", false},
+      {"x.tv", false},     {"", false},
+  };
+  for (const auto& [path, tvx] : cases) EXPECT_EQ(HasTvxExtension(path), tvx) << path;
+}
+
+TEST(Probe, CreatesAndRemovesOrLeavesAnExistingFileIntact) {
+  TempDir dir;
+  EXPECT_TRUE(ProbeWritable(dir / "new.tvx"));
+  EXPECT_FALSE(PathExists(dir / "new.tvx"));
+  EXPECT_FALSE(ProbeWritable(dir / "missing/new.tvx"));
+  EXPECT_FALSE(PathExists(dir / "missing"));
+  WriteFile(dir / "old.tvx", "precious");
+  EXPECT_TRUE(ProbeWritable(dir / "old.tvx"));
+  EXPECT_EQ(ReadFile(dir / "old.tvx"), "precious");
+  EXPECT_FALSE(ProbeWritable(dir.path));  // a directory of that name
+}
