@@ -1,0 +1,329 @@
+// The built binary run as a user runs it: exact console text, exit status,
+// and the bytes left on disk.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tool_runner.h"
+
+namespace {
+
+const std::string kScale = "0%....10....20....30....40....50....60....70....80....90....100%";
+
+const std::string kHelp =
+    "                         Unhackable Encryption for Files          \n"
+    "                     (c) The Talvex developers                    \n"
+    "                                TalvexCMD v 2.4                   \n"
+    "\n"
+    "Usage: [-edtih] <keyfile> <inputfile> <outputfile>\n"
+    "\n"
+    "Commands:\n"
+    "    -e       encrypt\n"
+    "    -d       decrypt\n"
+    "    -t       test encrypted file\n"
+    "    -i       info\n"
+    "    -h       help\n"
+    "\n"
+    "\n";
+
+const std::string kInfo =
+    "Why is Talvex Encryption unbreakable?\n"
+    "\n"
+    "Talvex Encryption is based on a key file that you must have to secure files.\n"
+    "You can compare this key file to a book where on the pages different random\n"
+    "letters are chosen. \n"
+    "\n"
+    "These letters are used to encrypt your file.\n"
+    "\n"
+    "Therefore, it is impossible to decrypt the file if you are not in\n"
+    "possession of that book or in case of Talvex Encryption the key file.\n"
+    "The larger the key file, the better the security is.... \n"
+    "\n"
+    "\n";
+
+std::string Error(const std::string& message) {
+  return "\n--> ERROR! <--\n\n" + message + "\n\n\n";
+}
+std::string Line(const std::string& message) { return "\n" + message + "\n"; }
+std::string KeyLine(std::size_t size) {
+  const int mode = size < 256 ? 8 : size < 65536 ? 16 : 32;
+  return Line("KEYFILE SIZE: " + std::to_string(size) + " bytes -> " + std::to_string(mode) +
+              " bit encryption");
+}
+std::string Bar(std::size_t stars, const std::string& word) {
+  return "\n" + kScale + "\n" + std::string(stars, '*') + "\n\nTalvex " + word +
+         " was successful!\n";
+}
+
+// The failure report: the heading with an address, the kind and message,
+// the call chain, an empty line.
+bool IsFailureReport(const std::string& err, const std::string& kind_and_message) {
+  const std::string eol = Lines("\n");
+  const std::string address = "\\$[0-9A-F]{8,16}";
+  std::string pattern = "An unhandled exception occurred at " + address + ":" + eol;
+  pattern += std::regex_replace(kind_and_message, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+  pattern += eol + "(  " + address + eol + ")*" + eol;
+  return std::regex_match(err, std::regex(pattern));
+}
+
+struct E2E : ::testing::Test {
+  TempDir dir;
+  std::string key = RandomBytes(4096, 1);
+  void SetUp() override {
+    WriteFile(dir / "key", key);
+    WriteFile(dir / "in.dat", RandomBytes(1000, 2));
+  }
+  ToolResult Run(const std::vector<std::string>& args, const ToolOptions& options = {}) {
+    return RunTool(dir.path, args, options);
+  }
+  void ExpectRun(const std::vector<std::string>& args, const std::string& out) {
+    const ToolResult result = Run(args);
+    EXPECT_EQ(result.out, Lines(out)) << ::testing::PrintToString(args);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.status, 0);
+  }
+  // Files in the directory other than the ones SetUp made.
+  std::vector<std::string> NewFiles() {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path)) {
+      const std::string name = entry.path().filename().string();
+      if (name != "key" && name != "in.dat") names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+};
+
+using E2ERouting = E2E;
+using E2EFlow = E2E;
+using E2EFailure = E2E;
+
+}  // namespace
+
+TEST_F(E2ERouting, EveryRowOfTheRoutingTable) {
+  WriteFile(dir / "good.tvx", "");
+  const std::string in_missing = Error("INPUTFILE 'nothing' does NOT exist");
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+  } cases[] = {
+      {{}, kHelp},
+      {{"-e", "key"}, kHelp},
+      {{"-e", "key", "in.dat", "o.tvx", "x"}, kHelp},
+      {{"-x"}, kHelp},
+      {{"-T", "key", "in.tvx"}, kHelp},
+      {{"", "", ""}, kHelp},
+      {{"-e"}, ""},
+      {{"-d"}, ""},
+      {{"-t"}, ""},
+      // Substrings byte for byte: -hi holds -h but not -i, -ih only -i.
+      {{"-hi"}, kHelp},
+      {{"-ih"}, kInfo},
+      {{"x-i-h"}, kHelp + kInfo},
+      {{"--help", "nokey", "in"}, kHelp},
+      {{"-i", "nokey", "in", "out"}, kInfo},
+      {{"-e-h", "nokey", "in", "out.tvx"}, kHelp},
+      {{"-eh", "key", "in.dat", "out.tvx"}, KeyLine(4096)},
+      {{"-e", "nokey", "in"}, Line("Usage: [-edtih] <keyfile> <inputfile> <outputfile>") +
+                                  Error("The '-e' and '-d' Commands need 4 Parameters!")},
+      {{"x-t", "key", "good.tvx"}, KeyLine(4096)},
+      {{"-ex", "key", "in.dat", "out.tvx"}, KeyLine(4096)},
+      {{"-td", "key", "in.dat", "out.tvx"}, KeyLine(4096)},
+      {{"-e", "nokey", "nothing", "out.txt"}, Error("KEYFILE does not exist!")},
+      {{"-e", "", "", ""}, Error("KEYFILE does not exist!")},
+      {{"-d", ".", "in.tvx", "out"}, Error("KEYFILE does not exist!")},
+      {{"-e", "key", "nothing", "out.txt"}, KeyLine(4096) + in_missing},
+      {{"-d", "key", "nothing", "out.txt"}, KeyLine(4096) + in_missing},
+      {{"-e", "key", ".", "out.tvx"}, KeyLine(4096) + Error("INPUTFILE '.' does NOT exist")},
+      {{"-e", "key", "in.dat", "out.tv"}, KeyLine(4096) + Error("OUTPUTFILE must have 'tvx' extension!")},
+      {{"-d", "key", "in.dat", "out.tvx"}, KeyLine(4096) + Error("INPUTFILE must have 'tvx' extension!")},
+      {{"-t", "key", "nothing.tvx"}, KeyLine(4096) + Error("INPUTFILE is not an encrypted 'Talvex File'!")},
+      {{"-t", "key", "in.dat"}, KeyLine(4096) + Error("INPUTFILE is not an encrypted 'Talvex File'!")},
+      {{"-t", "key", "good.tvx", "extra"},
+       KeyLine(4096) + Error("File: good.tvx is NOT a valid 'Talvex Encryption' file!")},
+      {{"-d", "key", "good.tvx", "out"}, KeyLine(4096) + Error("This is NOT a valid KEYFILE and/or TALVEX File!")},
+      {{"-e", "key", "in.dat", "no/such/out.tvx"}, KeyLine(4096) + Error("Cannot write to OUTPUTFILE: no/such/out.tvx")},
+  };
+  for (const Case& c : cases) ExpectRun(c.args, c.out);
+  EXPECT_EQ(NewFiles(), std::vector<std::string>{"good.tvx"});
+}
+
+TEST_F(E2ERouting, KeySizeLimits) {
+  struct Case {
+    std::int64_t size;
+    bool accepted;
+  } cases[] = {{0, false}, {99, false}, {100, true}, {255, true}, {256, true},
+               {65535, true}, {65536, true}, {1000000000, true}, {1000000001, false}};
+  for (const Case& c : cases) {
+    // Sparse files: the large keys cost no disk.
+    ASSERT_EQ(::truncate((dir / "key").c_str(), c.size), 0);
+    ExpectRun({"-t", "key", "none.tvx"},
+              c.accepted ? KeyLine(static_cast<std::size_t>(c.size)) +
+                               Error("INPUTFILE is not an encrypted 'Talvex File'!")
+                         : Error("KEYFILE SIZE must be between 100 bytes and 1 GB!"));
+  }
+}
+
+TEST_F(E2EFlow, RoundTripsInEveryModeWithExactScreensAndBytes) {
+  std::string every_value(256, '\0');
+  for (int i = 0; i < 256; ++i) every_value[i] = static_cast<char>(i);
+  struct Case {
+    std::size_t key_size, entry, empty_text;
+  } modes[] = {{100, 6, 46}, {256, 8, 58}, {65536, 12, 82}};
+  for (const Case& m : modes) {
+    WriteFile(dir / "key", RandomBytes(m.key_size, 3));
+    for (const std::string& source : {std::string(), every_value, RandomBytes(300000, 4)}) {
+      WriteFile(dir / "in.dat", source);
+      const std::size_t stars = std::min<std::size_t>(64, source.size());
+      ExpectRun({"-e", "key", "in.dat", "out.tvx"}, KeyLine(m.key_size) + Bar(stars, "Encryption"));
+      const std::string text = ReadFile(dir / "dat#out.tvx");
+      ASSERT_EQ(text.size(), m.empty_text + m.entry * source.size());
+      EXPECT_EQ(text.substr(text.size() - 7), "**END**");
+      ExpectRun({"-t", "key", "dat#out.tvx"},
+                KeyLine(m.key_size) + Line("File: dat#out.tvx is a valid 'Talvex Encryption' file!") + "\n\n");
+      // Decryption steps through text offsets: its last call is at the offset
+      // of the end marker.
+      const std::size_t n = text.size();
+      const std::size_t decrypt_stars = source.empty() ? 0 : (64 * (n - 6)) / n;
+      ExpectRun({"-d", "key", "dat#out.tvx", "back.bin"},
+                KeyLine(m.key_size) + Bar(decrypt_stars, "Decryption"));
+      ASSERT_EQ(ReadFile(dir / "back.dat"), source);
+      EXPECT_EQ(NewFiles(), (std::vector<std::string>{"back.dat", "dat#out.tvx"}));
+      std::filesystem::remove(dir / "back.dat");
+    }
+  }
+}
+
+TEST_F(E2EFlow, PathsWithBlanksDashesAndNonAsciiBytes) {
+  WriteFile(dir / "my key", key);
+  WriteFile(dir / "-f\xC3\xBC r.txt", "data");
+  ExpectRun({"-e", "my key", "-f\xC3\xBC r.txt", "-x y.TVX"}, KeyLine(4096) + Bar(4, "Encryption"));
+  ExpectRun({"-d", "my key", "txt#-x y.TVX", " \xC3\xA9 .x"}, KeyLine(4096) + Bar(4, "Decryption"));
+  EXPECT_EQ(ReadFile(dir / "\xC3\xA9.txt"), "data");
+}
+
+TEST_F(E2EFlow, NeverWritesOverTheInputOrTheKey) {
+  const std::string refusal = Error("OUTPUTFILE must not be the INPUTFILE or the KEYFILE!");
+  ExpectRun({"-e", "key", "in.dat", "x.tvx"}, KeyLine(4096) + Bar(64, "Encryption"));
+  std::filesystem::copy(dir / "dat#x.tvx", dir / "tvx#a.tvx");
+  std::filesystem::copy(dir / "dat#x.tvx", dir / "tvx.tvx");
+  std::filesystem::copy(dir / "key", dir / "k.tvx");
+  const std::string a = ReadFile(dir / "tvx#a.tvx");
+  struct Case {
+    std::vector<std::string> args;
+  } cases[] = {
+      {{"-e", "key", "tvx#a.tvx", "a.tvx"}},
+      {{"-e", "key", "./tvx#a.tvx", "a.tvx"}},
+      {{"-d", "key", "tvx.tvx", "tvx.x"}},
+      {{"-d", "k.tvx", "tvx#a.tvx", "k"}},
+  };
+  for (const Case& c : cases) ExpectRun(c.args, KeyLine(4096) + refusal);
+  EXPECT_EQ(ReadFile(dir / "tvx#a.tvx"), a);
+  EXPECT_EQ(ReadFile(dir / "tvx.tvx"), a);
+  EXPECT_EQ(ReadFile(dir / "k.tvx"), key);
+}
+
+TEST_F(E2EFlow, ReplacesAnExistingOutputOnlyOnSuccess) {
+  WriteFile(dir / "dat#out.tvx", "old");
+  ::chmod((dir / "dat#out.tvx").c_str(), 0640);
+  ExpectRun({"-e", "key", "in.dat", "out.tvx"}, KeyLine(4096) + Bar(64, "Encryption"));
+  EXPECT_EQ(ReadFile(dir / "dat#out.tvx").size(), 58u + 8 * 1000);
+  struct stat st {};
+  ::stat((dir / "dat#out.tvx").c_str(), &st);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(NewFiles(), std::vector<std::string>{"dat#out.tvx"});
+}
+
+TEST_F(E2EFlow, ColoursWhenForced) {
+  ToolOptions colour;
+  colour.force_colour = true;
+  const ToolResult help = Run({"-h"}, colour);
+  std::string expected = "\x1b[2J\x1b[H\x1b[0;32m" + kHelp;
+  expected.insert(expected.find("Usage"), "\x1b[0;97m");
+  expected.insert(expected.find("Commands"), "\x1b[0;93m");
+  expected.insert(expected.find("    -e"), "\x1b[0;97m");
+  EXPECT_EQ(help.out, Lines(expected + "\x1b[0m"));
+
+  const ToolResult error = Run({"-t", "key", "none.tvx"}, colour);
+  EXPECT_EQ(error.out, Lines(KeyLine(4096) + "\n\x1b[0;91m--> ERROR! <--\n\n\x1b[0;93m"
+                             "INPUTFILE is not an encrypted 'Talvex File'!\n\n\n\x1b[0m"));
+  // NO_COLOR and TERM=dumb leave a pipe plain; nothing colours it unforced.
+  ToolOptions no_colour;
+  no_colour.environment = {"NO_COLOR=1", "TERM=dumb"};
+  EXPECT_EQ(Run({"-h"}, no_colour).out, Lines(kHelp));
+}
+
+TEST_F(E2EFailure, UnhandledFailuresEndWithTheReport) {
+  ExpectRun({"-e", "key", "in.dat", "x.tvx"}, KeyLine(4096) + Bar(64, "Encryption"));
+  std::string text = ReadFile(dir / "dat#x.tvx");
+  std::string bad_field = text, far_position = text;
+  bad_field.replace(51 + 8 * 500 + 5, 2, "G1");  // entry 501's value
+  far_position.replace(51 + 8 * 9, 4, "1001");  // entry 10: position 4097 of a 4096-byte key
+  WriteFile(dir / "bad.tvx", bad_field);
+  WriteFile(dir / "far.tvx", far_position);
+  struct Case {
+    std::vector<std::string> args;
+    std::string report;
+    std::string out_start;
+  } cases[] = {
+      {{"-d", "key", "bad.tvx", "o"}, "ConversionError: \"$G1\" is an invalid integer",
+       KeyLine(4096) + "\n" + kScale + "\n" + std::string(32, '*')},
+      {{"-d", "key", "far.tvx", "o"}, "RangeError: Key position 4097 lies beyond the key length 4096",
+       KeyLine(4096) + "\n" + kScale + "\n"},
+  };
+  for (const Case& c : cases) {
+    const ToolResult result = Run(c.args);
+    EXPECT_EQ(result.status, 217);
+    EXPECT_EQ(result.out, Lines(c.out_start));
+    EXPECT_TRUE(IsFailureReport(result.err, c.report)) << result.err;
+  }
+  EXPECT_EQ(NewFiles(), (std::vector<std::string>{"bad.tvx", "dat#x.tvx", "far.tvx"}));
+}
+
+TEST_F(E2EFailure, UnreadableAndReadOnlyFilesAsAnUnprivilegedUser) {
+  if (TestingWindowsBuild()) GTEST_SKIP() << "permission bits are a POSIX test";
+  WriteFile(dir / "locked.dat", "secret");
+  ::chmod((dir / "locked.dat").c_str(), 0);
+  WriteFile(dir / "dat#ro.tvx", "keep");
+  ::chmod((dir / "dat#ro.tvx").c_str(), 0444);
+  ToolOptions nobody;
+  nobody.as_nobody = true;
+  const ToolResult locked = RunTool(dir.path, {"-e", "key", "locked.dat", "o.tvx"}, nobody);
+  EXPECT_EQ(locked.status, 217);
+  EXPECT_EQ(locked.out, Lines(KeyLine(4096)));
+  EXPECT_TRUE(IsFailureReport(locked.err, "FileError: Unable to open file \"locked.dat\"")) << locked.err;
+  const ToolResult read_only = RunTool(dir.path, {"-e", "key", "in.dat", "ro.tvx"}, nobody);
+  EXPECT_EQ(read_only.status, 0);
+  EXPECT_EQ(read_only.out, Lines(KeyLine(4096) + Error("Cannot write to OUTPUTFILE: ro.tvx")));
+  EXPECT_EQ(ReadFile(dir / "dat#ro.tvx"), "keep");
+}
+
+TEST_F(E2EFailure, AFailedWriteLeavesTheOldOutputAndNoTemporaryFile) {
+  if (TestingWindowsBuild()) GTEST_SKIP() << "file size limits are a POSIX test";
+  WriteFile(dir / "dat#out.tvx", "old");
+  ToolOptions small;
+  small.file_size_limit = 4096;
+  const ToolResult result = RunTool(dir.path, {"-e", "key", "in.dat", "out.tvx"}, small);
+  EXPECT_EQ(result.status, 217);
+  EXPECT_EQ(result.out, Lines(KeyLine(4096) + Bar(64, "Encryption")));
+  EXPECT_TRUE(IsFailureReport(result.err, "FileError: Stream write error")) << result.err;
+  EXPECT_EQ(ReadFile(dir / "dat#out.tvx"), "old");
+  EXPECT_EQ(NewFiles(), std::vector<std::string>{"dat#out.tvx"});
+}
+
+TEST_F(E2EFailure, ExhaustedMemoryEndsWithTheReport) {
+#ifdef TALVEX_SANITIZED
+  GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
+#endif
+  if (TestingWindowsBuild()) GTEST_SKIP() << "address-space limits are a POSIX test";
+  WriteFile(dir / "big.dat", std::string(64 << 20, 'b'));
+  ToolOptions limited;
+  limited.memory_limit = std::int64_t{256} << 20;  // the 512 MiB text cannot fit
+  const ToolResult result = RunTool(dir.path, {"-e", "key", "big.dat", "big.tvx"}, limited);
+  EXPECT_EQ(result.status, 217);
+  EXPECT_TRUE(IsFailureReport(result.err, "OutOfMemory: Out of memory")) << result.err;
+  EXPECT_EQ(NewFiles(), std::vector<std::string>{"big.dat"});
+}
