@@ -3,7 +3,7 @@
 # key and file, encrypted, tested, decrypted and compared byte for byte.
 set -eu
 cd "$(dirname "$0")/.."
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTALVEX_TESTS=OFF -DTALVEX_BENCH=OFF >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j2 --target talvex >/dev/null
 talvex=$PWD/build/talvex
 
