@@ -1,0 +1,149 @@
+// Win32 files: paths are UTF-8 in the tool and wide at the API.
+#include "platform/files.h"
+
+#include <windows.h>
+
+#include "platform/win32_text.h"
+
+// windows.h maps these names onto its A/W functions; here they are ours.
+#undef DeleteFile
+#undef ReplaceFile
+
+namespace platform {
+
+namespace {
+
+// ReadFile and WriteFile count in 32 bits; the callers loop.
+constexpr DWORD kMaxTransfer = DWORD{1} << 30;
+
+// Share modes that let everybody else go on as before.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+HANDLE Handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+FileHandle FromHandle(HANDLE handle) {
+  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
+}
+
+std::wstring Wide(const std::string& path) { return win32::Wide(path); }
+
+HANDLE Open(const std::string& path, DWORD access, DWORD share, DWORD disposition,
+            DWORD flags = FILE_ATTRIBUTE_NORMAL) {
+  return CreateFileW(Wide(path).c_str(), access, share, nullptr, disposition, flags, nullptr);
+}
+
+// Volume serial and file index name a file whatever the spelling of its path.
+bool Identity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+  // Attribute access with full sharing neither needs nor disturbs anyone's
+  // locks; backup semantics lets directories be opened too.
+  HANDLE handle = Open(path, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool ok = GetFileInformationByHandle(handle, &info) != 0;
+  CloseHandle(handle);
+  return ok;
+}
+
+}  // namespace
+
+bool FileExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION ia{}, ib{};
+  if (!Identity(a, ia) || !Identity(b, ib)) return false;
+  return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+         ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+FileHandle OpenForReading(const std::string& path) {
+  // Readers may join; a process that has the file open for writing makes the
+  // open fail, and none can start writing while we read.
+  return FromHandle(Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN));
+}
+
+std::int64_t FileSize(FileHandle file) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(Handle(file), &size)) return -1;
+  return size.QuadPart;
+}
+
+std::int64_t ReadSome(FileHandle file, void* buffer, std::int64_t size) {
+  const DWORD request = size > kMaxTransfer ? kMaxTransfer : static_cast<DWORD>(size);
+  DWORD done = 0;
+  if (!ReadFile(Handle(file), buffer, request, &done, nullptr)) {
+    return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+  }
+  return done;
+}
+
+std::int64_t WriteSome(FileHandle file, const void* buffer, std::int64_t size) {
+  const DWORD request = size > kMaxTransfer ? kMaxTransfer : static_cast<DWORD>(size);
+  DWORD done = 0;
+  if (!WriteFile(Handle(file), buffer, request, &done, nullptr)) return -1;
+  return done;
+}
+
+bool CloseFile(FileHandle file) { return CloseHandle(Handle(file)) != 0; }
+
+bool CanOpenForWriting(const std::string& path) {
+  // Windows refuses to write to a read-only file; asked for explicitly too,
+  // since wine run as root would let the open through.
+  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return false;
+  }
+  // The real write renames a finished file over this one, which needs delete
+  // access on top of write access; sharing everything leaves other users of
+  // the file undisturbed, while one that keeps writers or deleters out makes
+  // the probe fail as the rename would.
+  HANDLE handle = Open(path, GENERIC_WRITE | DELETE, kShareAll, OPEN_EXISTING);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(handle);
+  return true;
+}
+
+FileHandle CreateNewFile(const std::string& path) {
+  return FromHandle(Open(path, GENERIC_WRITE, 0, CREATE_NEW));
+}
+
+FileHandle CreateTempBeside(const std::string& target, std::string& temp_path) {
+  std::string directory;
+  const auto separator = target.find_last_of("\\/");
+  if (separator != std::string::npos) {
+    directory = target.substr(0, separator + 1);
+  } else if (target.size() >= 2 && target[1] == ':') {
+    directory = target.substr(0, 2);  // "D:name" lives in D:'s current directory
+  }
+  // A file that is hidden or kept out of the index stays so once replaced.
+  DWORD attributes = FILE_ATTRIBUTE_NORMAL;
+  const DWORD existing = GetFileAttributesW(Wide(target).c_str());
+  if (existing != INVALID_FILE_ATTRIBUTES) {
+    const DWORD kept = existing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                   FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    if (kept != 0) attributes = kept;
+  }
+  static unsigned counter = 0;
+  const std::string prefix = directory + ".talvex-" + std::to_string(GetCurrentProcessId()) + "-";
+  // The process id keeps other runs out; the counter steps past leftovers of
+  // an earlier run that had the same id.
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    temp_path = prefix + std::to_string(++counter) + ".tmp";
+    HANDLE handle = Open(temp_path, GENERIC_WRITE, 0, CREATE_NEW, attributes);
+    if (handle != INVALID_HANDLE_VALUE) return FromHandle(handle);
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+  }
+  return kNoFile;
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool DeleteFile(const std::string& path) { return DeleteFileW(Wide(path).c_str()) != 0; }
+
+}  // namespace platform

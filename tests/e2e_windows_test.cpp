@@ -1,0 +1,342 @@
+// The Windows build (run under wine) against the Linux one, and what the
+// Windows backends do on their own: colours through the console API, share
+// modes that keep writers out, paths beyond ASCII.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "tool_runner.h"
+
+namespace {
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// Runs one step with the native build while the suite runs the Windows one.
+class NativeBuildScope {
+ public:
+  NativeBuildScope() {
+    for (auto& [name, value] : saved_) {
+      value = Env(name);
+      ::unsetenv(name);
+    }
+  }
+  ~NativeBuildScope() {
+    for (const auto& [name, value] : saved_) {
+      if (!value.empty()) ::setenv(name, value.c_str(), 1);
+    }
+  }
+
+ private:
+  std::pair<const char*, std::string> saved_[3] = {
+      {"TALVEX_UNDER_TEST", ""}, {"TALVEX_RUNNER", ""}, {"TALVEX_LINE_END", ""}};
+};
+
+ToolResult RunBuild(bool windows, const std::string& dir, const std::vector<std::string>& args) {
+  if (windows) return RunTool(dir, args);
+  NativeBuildScope native;
+  return RunTool(dir, args);
+}
+
+std::string ShellQuoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  out += '\'';
+  return out;
+}
+
+// The command line that starts the build under test, quoted for a shell.
+std::string ToolCommand(const std::vector<std::string>& args) {
+  std::vector<std::string> words;
+  if (!Env("TALVEX_RUNNER").empty()) words.push_back(Env("TALVEX_RUNNER"));
+  words.push_back(Env("TALVEX_UNDER_TEST").empty() ? TALVEX_BINARY : Env("TALVEX_UNDER_TEST"));
+  words.insert(words.end(), args.begin(), args.end());
+  std::string command;
+  for (const auto& word : words) {
+    if (!command.empty()) command += ' ';
+    command += ShellQuoted(word);
+  }
+  return command;
+}
+
+// Runs the tool on a pseudo-terminal (wine then gives it a real console,
+// which it renders onto the terminal); returns what the terminal received.
+ToolResult RunOnTerminal(const std::string& dir, const std::vector<std::string>& args,
+                         const std::string& environment) {
+  const std::string inner = "exec env -u NO_COLOR -u FORCE_COLOR -u CLICOLOR_FORCE TERM=xterm " +
+                            environment + " " + ToolCommand(args);
+  const std::string command = "cd " + ShellQuoted(dir) + " && script -qec " +
+                              ShellQuoted(inner) + " /dev/null </dev/null 2>&1";
+  ToolResult result;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+    result.out.append(buffer, n);
+  }
+  const int status = ::pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+// What a terminal shows: each visible character with the SGR foreground
+// it has (30-37, 90-97; 39 for the terminal's own colour).
+struct Screen {
+  std::string text;
+  std::vector<int> foreground;
+};
+
+void ApplySgr(const std::string& parameters, int& fg, bool& bold) {
+  std::vector<int> codes;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = parameters.find(';', start);
+    codes.push_back(std::atoi(parameters.substr(start, end - start).c_str()));  // empty is 0
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  for (std::size_t i = 0; i < codes.size(); ++i) {
+    const int code = codes[i];
+    if (code == 0) {
+      fg = 39;
+      bold = false;
+    } else if (code == 1) {
+      bold = true;
+    } else if (code == 22) {
+      bold = false;
+    } else if ((code >= 30 && code <= 37) || (code >= 90 && code <= 97) || code == 39) {
+      fg = code;
+    } else if (code == 38 && i + 2 < codes.size() && codes[i + 1] == 5) {
+      const int index = codes[i + 2];
+      fg = index < 8 ? 30 + index : index < 16 ? 90 + index - 8 : fg;
+      i += 2;
+    } else if (code == 38 && i + 1 < codes.size() && codes[i + 1] == 2) {
+      i += 4;  // true colour: not a palette colour, never used here
+    }
+  }
+}
+
+Screen Render(const std::string& stream) {
+  Screen screen;
+  int fg = 39;
+  bool bold = false;
+  for (std::size_t i = 0; i < stream.size(); ++i) {
+    if (stream[i] != '\x1b') {
+      screen.text += stream[i];
+      screen.foreground.push_back(bold && fg >= 30 && fg <= 37 ? fg + 60 : fg);
+      continue;
+    }
+    if (i + 1 < stream.size() && stream[i + 1] == '[') {
+      std::size_t end = i + 2;
+      while (end < stream.size() && !(stream[end] >= 0x40 && stream[end] <= 0x7E)) ++end;
+      if (end < stream.size() && stream[end] == 'm') {
+        ApplySgr(stream.substr(i + 2, end - i - 2), fg, bold);
+      }
+      i = end;
+    } else if (i + 1 < stream.size() && stream[i + 1] == ']') {
+      const std::size_t bell = stream.find('\a', i);
+      i = bell == std::string::npos ? stream.size() : bell;
+    } else {
+      ++i;  // a two-character escape
+    }
+  }
+  return screen;
+}
+
+// The foreground that all of text is shown in; -1 when text is not on the
+// screen or not in one colour.
+int ForegroundOf(const Screen& screen, const std::string& text) {
+  const std::size_t at = screen.text.find(text);
+  if (at == std::string::npos) return -1;
+  const int fg = screen.foreground[at];
+  for (std::size_t i = at; i < at + text.size(); ++i) {
+    if (screen.foreground[i] != fg) return -1;
+  }
+  return fg;
+}
+
+constexpr int kUserColour = 0;  // expected: as the key-size line, the user's colours
+
+TEST(E2EWindowsBuilds, CipherTextCrossesBetweenBuilds) {
+  if (!TestingWindowsBuild()) GTEST_SKIP() << "needs the Windows build next to the native one";
+  struct Case {
+    std::size_t key_size;  // 8, 16 and 32 bit modes
+    std::size_t plain_size;
+  };
+  const Case cases[] = {{200, 1000}, {3000, 4000}, {70000, 2000}, {500, 0}};
+  for (const Case& c : cases) {
+    for (const bool windows_encrypts : {true, false}) {
+      SCOPED_TRACE(std::to_string(c.key_size) + " byte key, encrypted by " +
+                   (windows_encrypts ? "Windows" : "Linux"));
+      TempDir dir;
+      const std::string plain = RandomBytes(c.plain_size, static_cast<std::uint32_t>(c.key_size));
+      WriteFile(dir / "key.bin", RandomBytes(c.key_size, 7));
+      WriteFile(dir / "plain.bin", plain);
+      const ToolResult encrypted =
+          RunBuild(windows_encrypts, dir.path, {"-e", "key.bin", "plain.bin", "c.tvx"});
+      ASSERT_EQ(encrypted.status, 0) << encrypted.err;
+      const ToolResult decrypted =
+          RunBuild(!windows_encrypts, dir.path, {"-d", "key.bin", "bin#c.tvx", "back.x"});
+      ASSERT_EQ(decrypted.status, 0) << decrypted.err;
+      EXPECT_TRUE(ReadFile(dir / "back.bin") == plain);
+    }
+  }
+}
+
+TEST(E2EWindowsConsole, ColoursReachTheTerminal) {
+  if (::system("command -v script >/dev/null 2>&1") != 0) {
+    GTEST_FAIL() << "script (util-linux) is needed to give the tool a terminal";
+  }
+  struct Case {
+    std::vector<std::string> args;
+    std::string environment;
+    std::string text;
+    int foreground;  // SGR code, or kUserColour
+  };
+  const std::vector<std::string> test_missing = {"-t", "key.bin", "missing.tvx"};
+  const Case cases[] = {
+      {{"-h"}, "", "Unhackable Encryption for Files", 32},  // green banner
+      {{"-h"}, "", "Commands:", 93},
+      {test_missing, "", "--> ERROR! <--", 91},  // light red heading
+      {test_missing, "", "INPUTFILE is not an encrypted 'Talvex File'!", 93},
+      {test_missing, "NO_COLOR=1", "--> ERROR! <--", kUserColour},
+      {test_missing, "NO_COLOR=1", "INPUTFILE is not an encrypted 'Talvex File'!", kUserColour},
+  };
+  TempDir dir;
+  WriteFile(dir / "key.bin", RandomBytes(300, 1));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.environment + ": " + c.text);
+    const ToolResult run = RunOnTerminal(dir.path, c.args, c.environment);
+    ASSERT_EQ(run.status, 0) << run.out;
+    const Screen screen = Render(run.out);
+    const int expected =
+        c.foreground == kUserColour ? ForegroundOf(screen, "KEYFILE SIZE: 300") : c.foreground;
+    EXPECT_NE(expected, -1) << run.out;
+    EXPECT_EQ(ForegroundOf(screen, c.text), expected) << run.out;
+  }
+}
+
+// Starts the helper that holds path (in dir) open for writing; returns its
+// pid once the file is held, -1 when that failed. Closing *release lets it go.
+pid_t HoldOpenForWriting(const std::string& dir, const std::string& path, int* release) {
+  int to_child[2], from_child[2];
+  if (::pipe(to_child) != 0 || ::pipe(from_child) != 0) return -1;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(to_child[0], STDIN_FILENO);
+    ::dup2(from_child[1], STDOUT_FILENO);
+    ::close(to_child[1]);
+    ::close(from_child[0]);
+    const std::string runner = Env("TALVEX_RUNNER");
+    const std::string helper = Env("TALVEX_HOLD_OPEN");
+    if (::chdir(dir.c_str()) != 0) ::_exit(126);
+    ::execl(runner.c_str(), runner.c_str(), helper.c_str(), path.c_str(), nullptr);
+    ::_exit(127);
+  }
+  ::close(to_child[0]);
+  ::close(from_child[1]);
+  *release = to_child[1];
+  char said[5] = {};
+  const bool held = ::read(from_child[0], said, 4) == 4 && std::string(said) == "held";
+  ::close(from_child[0]);
+  if (!held) {
+    ::close(*release);
+    ::waitpid(pid, nullptr, 0);
+    return -1;
+  }
+  return pid;
+}
+
+TEST(E2EWindowsShare, FileHeldOpenForWritingCannotBeRead) {
+  if (!TestingWindowsBuild()) GTEST_SKIP() << "only Windows keeps other writers out";
+  ASSERT_FALSE(Env("TALVEX_HOLD_OPEN").empty()) << "TALVEX_HOLD_OPEN names the helper .exe";
+  struct Case {
+    std::vector<std::string> args;
+    std::string held;
+  };
+  const Case cases[] = {
+      {{"-e", "key.bin", "in.txt", "out.tvx"}, "key.bin"},
+      {{"-e", "key.bin", "in.txt", "out.tvx"}, "in.txt"},
+      {{"-t", "key.bin", "old.tvx"}, "old.tvx"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.held);
+    TempDir dir;
+    WriteFile(dir / "key.bin", RandomBytes(300, 3));
+    WriteFile(dir / "in.txt", "some plain text");
+    WriteFile(dir / "old.tvx", "16 not really cipher text");
+    int release = -1;
+    const pid_t holder = HoldOpenForWriting(dir.path, c.held, &release);
+    ASSERT_NE(holder, -1) << "the helper could not hold " << c.held;
+    const ToolResult run = RunTool(dir.path, c.args);
+    ::close(release);
+    ::waitpid(holder, nullptr, 0);
+    EXPECT_EQ(run.status, 217);
+    EXPECT_NE(run.err.find("Unable to open file \"" + c.held + "\""), std::string::npos) << run.err;
+    EXPECT_FALSE(PathExists(dir / "txt#out.tvx"));
+  }
+}
+
+TEST(E2EWindowsShare, ReadOnlyOutputIsLeftAlone) {
+  if (!TestingWindowsBuild()) GTEST_SKIP() << "covered natively as an unprivileged user (root may write anyway)";
+  TempDir dir;
+  WriteFile(dir / "key.bin", RandomBytes(300, 3));
+  WriteFile(dir / "in.txt", "some plain text");
+  WriteFile(dir / "txt#ro.tvx", "keep");
+  ::chmod((dir / "txt#ro.tvx").c_str(), 0444);  // wine shows this as the read-only attribute
+  const ToolResult run = RunTool(dir.path, {"-e", "key.bin", "in.txt", "ro.tvx"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("Cannot write to OUTPUTFILE: ro.tvx"), std::string::npos) << run.out;
+  EXPECT_EQ(ReadFile(dir / "txt#ro.tvx"), "keep");
+}
+
+TEST(E2EWindowsPaths, BlanksAndNonAsciiNamesRoundTrip) {
+  struct Case {
+    std::string key;
+    std::string input;
+    std::string output;     // as given to -e
+    std::string encrypted;  // the name -e derives
+    std::string restore;    // as given to -d
+    std::string restored;   // the name -d derives
+  };
+  const Case cases[] = {
+      {"key file.bin", "my file.txt", "my secret.tvx", "txt#my secret.tvx", "back again.x",
+       "back again.txt"},
+      {"schlüssel.bin", "Grüße.txt", "geheim ß.tvx", "txt#geheim ß.tvx", "zurück.out",
+       "zurück.txt"},
+      {"鍵.bin", "日本語 文書.doc", "暗号 化.tvx", "doc#暗号 化.tvx", "復号.bin", "復号.doc"},
+      {"key.bin", "notes.日本", "n.tvx", "日#n.tvx", "back.x", "back.日"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    TempDir dir;
+    const std::string plain = RandomBytes(777, 5);
+    WriteFile(dir / c.key, RandomBytes(400, 6));
+    WriteFile(dir / c.input, plain);
+    const ToolResult encrypted = RunTool(dir.path, {"-e", c.key, c.input, c.output});
+    ASSERT_EQ(encrypted.status, 0) << encrypted.err;
+    ASSERT_TRUE(PathExists(dir / c.encrypted)) << encrypted.out;
+    const ToolResult tested = RunTool(dir.path, {"-t", c.key, c.encrypted});
+    EXPECT_NE(tested.out.find("File: " + c.encrypted + " is a valid"), std::string::npos)
+        << tested.out;
+    const ToolResult decrypted = RunTool(dir.path, {"-d", c.key, c.encrypted, c.restore});
+    ASSERT_EQ(decrypted.status, 0) << decrypted.err;
+    EXPECT_TRUE(ReadFile(dir / c.restored) == plain);
+  }
+}
+
+}  // namespace
