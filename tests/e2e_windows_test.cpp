@@ -171,7 +171,7 @@ int ForegroundOf(const Screen& screen, const std::string& text) {
 
 constexpr int kUserColour = 0;  // expected: as the key-size line, the user's colours
 
-TEST(E2EWindowsBuilds, CipherTextCrossesBetweenBuilds) {
+TEST(E2EWindowsOnly, CipherTextCrossesBetweenBuilds) {
   if (!TestingWindowsBuild()) GTEST_SKIP() << "needs the Windows build next to the native one";
   struct Case {
     std::size_t key_size;  // 8, 16 and 32 bit modes
@@ -261,7 +261,7 @@ pid_t HoldOpenForWriting(const std::string& dir, const std::string& path, int* r
   return pid;
 }
 
-TEST(E2EWindowsShare, FileHeldOpenForWritingCannotBeRead) {
+TEST(E2EWindowsOnly, FileHeldOpenForWritingCannotBeRead) {
   if (!TestingWindowsBuild()) GTEST_SKIP() << "only Windows keeps other writers out";
   ASSERT_FALSE(Env("TALVEX_HOLD_OPEN").empty()) << "TALVEX_HOLD_OPEN names the helper .exe";
   struct Case {
@@ -291,7 +291,7 @@ TEST(E2EWindowsShare, FileHeldOpenForWritingCannotBeRead) {
   }
 }
 
-TEST(E2EWindowsShare, ReadOnlyOutputIsLeftAlone) {
+TEST(E2EWindowsOnly, ReadOnlyOutputIsLeftAlone) {
   if (!TestingWindowsBuild()) GTEST_SKIP() << "covered natively as an unprivileged user (root may write anyway)";
   TempDir dir;
   WriteFile(dir / "key.bin", RandomBytes(300, 3));
