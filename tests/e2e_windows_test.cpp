@@ -1,10 +1,12 @@
 // The Windows build (run under wine) against the Linux one, and what the
 // Windows backends do on their own: colours through the console API, share
-// modes that keep writers out, paths beyond ASCII.
+// modes that keep writers out, paths beyond ASCII. E2EWindowsOnly cases need
+// the Windows build; the others hold for both builds.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -233,14 +235,14 @@ TEST(E2EWindowsConsole, ColoursReachTheTerminal) {
 // Starts the helper that holds path (in dir) open for writing; returns its
 // pid once the file is held, -1 when that failed. Closing *release lets it go.
 pid_t HoldOpenForWriting(const std::string& dir, const std::string& path, int* release) {
+  // Close-on-exec: no other process (the tool, or a wine service it
+  // starts) may keep the release end open, or the helper would never go.
   int to_child[2], from_child[2];
-  if (::pipe(to_child) != 0 || ::pipe(from_child) != 0) return -1;
+  if (::pipe2(to_child, O_CLOEXEC) != 0 || ::pipe2(from_child, O_CLOEXEC) != 0) return -1;
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::dup2(to_child[0], STDIN_FILENO);
     ::dup2(from_child[1], STDOUT_FILENO);
-    ::close(to_child[1]);
-    ::close(from_child[0]);
     const std::string runner = Env("TALVEX_RUNNER");
     const std::string helper = Env("TALVEX_HOLD_OPEN");
     if (::chdir(dir.c_str()) != 0) ::_exit(126);
@@ -292,7 +294,9 @@ TEST(E2EWindowsOnly, FileHeldOpenForWritingCannotBeRead) {
 }
 
 TEST(E2EWindowsOnly, ReadOnlyOutputIsLeftAlone) {
-  if (!TestingWindowsBuild()) GTEST_SKIP() << "covered natively as an unprivileged user (root may write anyway)";
+  if (!TestingWindowsBuild()) {
+    GTEST_SKIP() << "covered natively as an unprivileged user (root may write anyway)";
+  }
   TempDir dir;
   WriteFile(dir / "key.bin", RandomBytes(300, 3));
   WriteFile(dir / "in.txt", "some plain text");

@@ -25,7 +25,7 @@ FileHandle FromHandle(HANDLE handle) {
   return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
 }
 
-std::wstring Wide(const std::string& path) { return win32::Wide(path); }
+using win32::Wide;
 
 HANDLE Open(const std::string& path, DWORD access, DWORD share, DWORD disposition,
             DWORD flags = FILE_ATTRIBUTE_NORMAL) {
