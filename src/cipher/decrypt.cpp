@@ -53,26 +53,63 @@ bool DecodeEntryExactly(std::span<const std::uint8_t> text, std::span<const std:
   return true;
 }
 
-// Decodes the entry at p when both fields are plain hex; false sends the
-// entry down the slow road.
-template <int P>
-inline bool DecodeEntryFast(const std::uint8_t* p, std::span<const std::uint8_t> key,
-                            std::uint8_t& byte) {
-  std::uint32_t position = 0;
-  std::uint32_t bad = 0;
-  for (int i = 0; i < P; ++i) {
-    const std::uint8_t digit = kHexValues.value[p[i]];
-    bad |= digit;
-    position = (position << 4) | digit;
+// The value of every two-character hex field, indexed by its two bytes as
+// read from memory (the first character in the low byte): 0-255, or
+// kNotPair when either character is not a hex digit of either case. One
+// lookup per two digits; the entries a real text uses fill a few cache lines.
+constexpr std::uint16_t kNotPair = 0x100;
+struct PairValueTable {
+  std::uint16_t value[65536];
+};
+constexpr PairValueTable MakePairValues() {
+  PairValueTable table{};
+  for (int first = 0; first < 256; ++first) {
+    for (int second = 0; second < 256; ++second) {
+      const std::uint8_t high = kHexValues.value[first];
+      const std::uint8_t low = kHexValues.value[second];
+      table.value[first | (second << 8)] =
+          (high | low) & kNotHex ? kNotPair : static_cast<std::uint16_t>((high << 4) | low);
+    }
   }
-  const std::uint8_t high = kHexValues.value[p[P + 1]];
-  const std::uint8_t low = kHexValues.value[p[P + 2]];
-  bad |= high | low;
-  if (bad & kNotHex) return false;
-  byte = static_cast<std::uint8_t>(((high << 4) | low) ^
-                                   KeyByteAt(key, static_cast<std::int32_t>(position)));
-  return true;
+  return table;
 }
+constexpr PairValueTable kPairValues = MakePairValues();
+
+inline std::uint16_t PairAt(const std::uint8_t* p) {
+  std::uint16_t pair;
+  std::memcpy(&pair, p, 2);
+  return kPairValues.value[pair];
+}
+
+// Parses count whole entries from p into key indexes (position - 1) and
+// values. False when any field is not plain hex or any position lies outside
+// 1 to the key length: those entries need the exact rules of the slow road.
+// Nothing is looked up here, so a bad entry never reads outside the key.
+template <int P>
+bool ParseEntries(const std::uint8_t* p, int count, std::uint32_t key_length,
+                  std::uint32_t* index, std::uint8_t* value) {
+  std::uint32_t bad = 0;
+  for (int i = 0; i < count; ++i, p += P + 4) {
+    std::uint32_t position = 0;
+    for (int j = 0; j < P / 2; ++j) {
+      const std::uint32_t pair = PairAt(p + 2 * j);
+      bad |= pair;
+      position = (position << 8) | pair;  // garbage only when bad
+    }
+    // Position 0 wraps to the top and fails the test as well.
+    const std::uint32_t at = position - 1;
+    bad |= static_cast<std::uint32_t>(at >= key_length) * kNotPair;
+    const std::uint32_t pair = PairAt(p + P + 1);
+    bad |= pair;
+    index[i] = at;
+    value[i] = static_cast<std::uint8_t>(pair);
+  }
+  return (bad & kNotPair) == 0;
+}
+
+// Entries decoded per run of the fast road: enough key lookups in one plain
+// loop to keep many in flight, little enough to stay in the first-level cache.
+constexpr int kRunEntries = 256;
 
 template <int P>
 void DecryptAll(std::span<const std::uint8_t> text, std::span<const std::uint8_t> key,
@@ -86,8 +123,14 @@ void DecryptAll(std::span<const std::uint8_t> text, std::span<const std::uint8_t
   plain.clear();
   plain.resize(room < 0 ? 0 : static_cast<std::size_t>(room / kEntry + 1));
   // The fast road takes entries that lie whole in the text with at least
-  // kMinRemaining characters from their start.
+  // kMinRemaining characters from their start; it reads both fields of an
+  // entry as pairs of digits.
   constexpr std::int64_t kWhole = std::max<std::int64_t>(kEntry, kMinRemaining);
+  const std::int64_t whole_entries =
+      length - first < kWhole ? 0 : (length - first - kWhole) / kEntry + 1;
+  // Keys are at most 1,000,000,000 bytes; a longer one could only reach
+  // positions it holds anyway.
+  const auto key_length = static_cast<std::uint32_t>(std::min<std::size_t>(key.size(), UINT32_MAX));
 
   std::int64_t count = 0;
   std::int64_t offset = first;
@@ -100,12 +143,35 @@ void DecryptAll(std::span<const std::uint8_t> text, std::span<const std::uint8_t
     return after <= kEntry ? 1 : (after + kEntry - 1) / kEntry;
   };
   std::int64_t call_at = progress ? next_call(0) : INT64_MAX;
-  for (;;) {
-    std::uint8_t byte;
-    const bool fast = offset + kWhole <= length && DecodeEntryFast<P>(text.data() + offset, key, byte);
-    if (!fast && !DecodeEntryExactly(text, key, layout, offset, byte)) break;
-    plain[static_cast<std::size_t>(count++)] = byte;
-    offset += kEntry;
+  std::uint32_t index[kRunEntries];
+  std::uint8_t value[kRunEntries];
+  bool stopped = false;
+  while (!stopped) {
+    // A run never passes the next progress call, which therefore comes
+    // after exactly the same entries as on the slow road.
+    const auto run = static_cast<int>(std::min<std::int64_t>(
+        {kRunEntries, whole_entries - count, call_at - count}));
+    const std::uint8_t* at = text.data() + offset;
+    if (run > 0 && ParseEntries<P>(at, run, key_length, index, value)) {
+      std::uint8_t* out = plain.data() + count;
+      for (int i = 0; i < run; ++i) out[i] = static_cast<std::uint8_t>(value[i] ^ key[index[i]]);
+      count += run;
+      offset += static_cast<std::int64_t>(run) * kEntry;
+    } else {
+      // Entry by entry with every rule of the format, as far as the run
+      // reaches (at least one entry): the end marker, the short tail, a
+      // field that is not hex, a position outside the key.
+      const int last = std::max(run, 1);
+      for (int i = 0; i < last; ++i) {
+        std::uint8_t byte;
+        if (!DecodeEntryExactly(text, key, layout, offset, byte)) {
+          stopped = true;
+          break;
+        }
+        plain[static_cast<std::size_t>(count++)] = byte;
+        offset += kEntry;
+      }
+    }
     if (count == call_at) {
       progress(offset + 1, length);
       stars = std::max<std::int64_t>(stars, ProgressCount(offset + 1, length));
