@@ -16,6 +16,7 @@ TEST(Naming, EncryptedOutputPath) {
       {"data.JPEG", "out.TVX", "JPE#out.TVX"},
       {"report.docx", "D:out.tvx", "D:doc#out.tvx"},
       {"dir/a.b/c", "x/y.tvx", "x/#y.tvx"},
+      {"x.\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F", "o.tvx", "\xC3\xA4\xC3\xB6\xC3\xBC#o.tvx"},  // whole characters
       {"", "", "#"},
   };
   for (const auto& c : cases) EXPECT_EQ(EncryptedOutputPath(c[0], c[1]), c[2]) << c[0];
@@ -33,6 +34,7 @@ TEST(Naming, DecryptedOutputPath) {
       {"jpg#photo.tvx", "E:\\restore\\", "E:\\restore\\.jpg"},
       {"doc#out.tvx", "  my file .txt", "my file.doc"},
       {"a", "\t\x01x\x7f.y", "x\x7f.a"},
+      {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.tvx", "o", "o.\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"},
       {"", "", "."},
   };
   for (const auto& c : cases) EXPECT_EQ(DecryptedOutputPath(c[0], c[1]), c[2]) << c[1];

@@ -17,10 +17,25 @@ std::string_view DirectoryPart(std::string_view path) { return path.substr(0, Fi
 
 std::string_view FileNamePart(std::string_view path) { return path.substr(FileNameStart(path)); }
 
+// Byte offset of the character after the first count characters of text.
+// Paths are UTF-8 on Windows and usually on POSIX: a character is a lead
+// byte and the continuation bytes (10xxxxxx) after it, so that a name is
+// never cut inside a character, and "the first three characters" are the
+// same three that a single-byte code page would give.
+std::size_t CharactersEnd(std::string_view text, std::size_t count) {
+  std::size_t at = 0;
+  for (; count > 0 && at < text.size(); --count) {
+    ++at;
+    while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) ++at;
+  }
+  return at;
+}
+
 // The characters from 1-based start on, at most count of them.
 std::string_view Substring(std::string_view text, std::size_t start, std::size_t count) {
-  if (start < 1 || start > text.size()) return {};
-  return text.substr(start - 1, count);
+  if (start < 1) return {};
+  text.remove_prefix(CharactersEnd(text, start - 1));
+  return text.substr(0, CharactersEnd(text, count));
 }
 
 std::string_view Trimmed(std::string_view text) {
