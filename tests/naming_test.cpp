@@ -42,6 +42,11 @@ TEST(Naming, DecryptedOutputPath) {
   const std::string long_name = std::string(199, 'n') + " " + std::string(50, 'm');
   EXPECT_EQ(DecryptedOutputPath("doc#x.tvx", "dir/" + long_name),
             "dir/" + std::string(199, 'n') + ".doc");
+  // Characters, not bytes: 200 two-byte characters stay whole.
+  std::string wide_name;
+  for (int i = 0; i < 201; ++i) wide_name += "\xC3\xA9";
+  EXPECT_EQ(DecryptedOutputPath("abc", wide_name), wide_name.substr(0, 400) + ".abc");
+  EXPECT_EQ(DecryptedOutputPath("abc", " \xC3\xA9 .x"), "\xC3\xA9.abc");
 }
 
 TEST(Naming, TvxExtension) {

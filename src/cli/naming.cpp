@@ -76,9 +76,10 @@ std::string EncryptedOutputPath(std::string_view input, std::string_view output)
 std::string DecryptedOutputPath(std::string_view input, std::string_view output) {
   const std::string_view name = FileNamePart(output);
   const auto dot = name.find('.');
-  const std::size_t keep = dot == std::string_view::npos ? kLongestBaseName : dot;
+  const std::string_view base =
+      dot == std::string_view::npos ? Substring(name, 1, kLongestBaseName) : name.substr(0, dot);
   std::string path(DirectoryPart(output));
-  path += Trimmed(Substring(name, 1, keep));
+  path += Trimmed(base);
   path += '.';
   path += Substring(FileNamePart(input), 1, 3);
   return path;
