@@ -1,7 +1,6 @@
 // Key sizes and modes, and whole files byte for byte.
 #include <gtest/gtest.h>
 
-#include "cli/failure.h"
 #include "keyio/files.h"
 #include "keyio/key.h"
 #include "tool_runner.h"
@@ -44,22 +43,4 @@ TEST(Files, SizeLimitsAreTestedBeforeReading) {
   EXPECT_EQ(content, Bytes("untouched"));
   EXPECT_TRUE(ReadWholeFileWithin(dir / "k", 99, 99, content));
   EXPECT_EQ(content.size(), 99u);
-}
-
-TEST(Files, FailuresNameThePath) {
-  TempDir dir;
-  auto failure_of = [](auto fn) -> std::string {
-    try {
-      fn();
-    } catch (const Failure& failure) {
-      return std::string(failure.kind) + ": " + failure.message;
-    }
-    return "";
-  };
-  const std::string missing = dir / "missing";
-  EXPECT_EQ(failure_of([&] { ReadWholeFile(missing); }),
-            "FileError: Unable to open file \"" + missing + "\"");
-  const std::string nowhere = dir / "no/such/dir";
-  EXPECT_EQ(failure_of([&] { WriteWholeFile(nowhere, Bytes("x")); }),
-            "FileError: Unable to create file \"" + nowhere + "\"");
 }

@@ -68,9 +68,9 @@ std::string Lines(const std::string& text) {
 ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
                    const ToolOptions& options) {
   std::vector<std::string> argv_strings;
-  const std::string runner = EnvOr("TALVEX_RUNNER", "");
+  const std::string runner = options.native ? "" : EnvOr("TALVEX_RUNNER", "");
   if (!runner.empty()) argv_strings.push_back(runner);
-  argv_strings.push_back(EnvOr("TALVEX_UNDER_TEST", TALVEX_BINARY));
+  argv_strings.push_back(options.native ? TALVEX_BINARY : EnvOr("TALVEX_UNDER_TEST", TALVEX_BINARY));
   argv_strings.insert(argv_strings.end(), args.begin(), args.end());
 
   std::vector<std::string> env_strings;

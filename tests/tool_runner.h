@@ -22,6 +22,7 @@ struct ToolOptions {
   bool as_nobody = false;                 // run as an unprivileged user
   std::int64_t file_size_limit = -1;      // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
   std::int64_t memory_limit = -1;         // RLIMIT_AS in bytes
+  bool native = false;                    // the native build, whatever is under test
 };
 
 // Runs the tool with args in directory dir.
