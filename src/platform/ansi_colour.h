@@ -55,4 +55,38 @@ inline void AppendSgr(std::string& out, std::uint8_t attribute) {
   out += 'm';
 }
 
+// Console output as an ANSI byte stream: each write carries the SGR
+// sequence its attribute needs, when that differs from what the reader shows.
+struct Stream {
+  bool colour = false;
+  std::uint8_t shown = kPlainAttribute;  // what the reader shows now
+};
+
+// The bytes that show text in attribute.
+inline std::string Text(Stream& stream, std::string_view text, std::uint8_t attribute) {
+  std::string out;
+  if (stream.colour && attribute != stream.shown) {
+    AppendSgr(out, attribute);
+    stream.shown = attribute;
+  }
+  out.append(text);
+  return out;
+}
+
+// The bytes that clear the screen in attribute and home the cursor; none
+// without colour, where the output is a plain record of the text.
+inline std::string Clear(Stream& stream, std::uint8_t attribute) {
+  if (!stream.colour) return {};
+  std::string out = Text(stream, "", attribute);
+  out += kClearAndHome;
+  return out;
+}
+
+// The bytes that give the reader its own colours back at the end.
+inline std::string_view Close(Stream& stream) {
+  if (!stream.colour || stream.shown == kPlainAttribute) return {};
+  stream.shown = kPlainAttribute;
+  return kReset;
+}
+
 }  // namespace platform::ansi

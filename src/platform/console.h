@@ -19,9 +19,6 @@ extern const std::string_view kLineEnd;
 // not forbid them.
 void ConsoleOpen();
 
-// True when colour and screen-control codes are being written.
-bool ConsoleHasColour();
-
 // The attribute the console has at start-up: the user's own colours.
 std::uint8_t ConsoleStartAttribute();
 

@@ -18,12 +18,13 @@ namespace {
 
 HANDLE g_out = INVALID_HANDLE_VALUE;
 bool g_console = false;  // stdout is a real console window
-bool g_colour = false;
+ansi::Stream g_stream;   // colour on or off, and the ANSI state of a pipe
 std::uint8_t g_start_attribute = ansi::kPlainAttribute;
 SMALL_RECT g_window{};   // the visible cells at start-up, what a clear covers
-std::uint8_t g_shown = ansi::kPlainAttribute;  // ANSI output only: what the reader shows now
 
-void WriteBytes(const char* data, std::size_t size) {
+void WriteBytes(std::string_view bytes) {
+  const char* data = bytes.data();
+  std::size_t size = bytes.size();
   while (size > 0) {
     const DWORD request = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
     DWORD written = 0;
@@ -38,14 +39,14 @@ void WriteBytes(const char* data, std::size_t size) {
 void WriteToConsole(std::string_view text, std::uint8_t attribute) {
   // Only the written characters get the colour: the console's own attribute
   // is put back at once, so the prompt after the run has its usual colours.
-  const bool recolour = g_colour && attribute != g_start_attribute;
+  const bool recolour = g_stream.colour && attribute != g_start_attribute;
   if (recolour) SetConsoleTextAttribute(g_out, attribute);
   win32::WriteAnsiConsole(g_out, text);
   if (recolour) SetConsoleTextAttribute(g_out, g_start_attribute);
 }
 
 void ClearConsoleWindow(std::uint8_t attribute) {
-  const WORD fill = g_colour ? attribute : g_start_attribute;
+  const WORD fill = g_stream.colour ? attribute : g_start_attribute;
   const DWORD width = static_cast<DWORD>(g_window.Right - g_window.Left + 1);
   for (SHORT row = g_window.Top; row <= g_window.Bottom; ++row) {
     const COORD start{g_window.Left, row};
@@ -65,55 +66,36 @@ void ConsoleOpen() {
   CONSOLE_SCREEN_BUFFER_INFO info{};
   g_console = _isatty(1) != 0 && GetConsoleMode(g_out, &mode) &&
               GetConsoleScreenBufferInfo(g_out, &info);
-  g_colour = ansi::ColourWanted(g_console);
+  g_stream = {ansi::ColourWanted(g_console)};
   g_start_attribute = g_console ? static_cast<std::uint8_t>(info.wAttributes & 0xFF)
                                 : ansi::kPlainAttribute;
   g_window = info.srWindow;
-  g_shown = ansi::kPlainAttribute;
 }
-
-bool ConsoleHasColour() { return g_colour; }
 
 std::uint8_t ConsoleStartAttribute() { return g_start_attribute; }
 
 void ConsoleWrite(std::string_view text, std::uint8_t attribute) {
   if (g_console) {
     WriteToConsole(text, attribute);
-    return;
+  } else {
+    WriteBytes(ansi::Text(g_stream, text, attribute));
   }
-  if (!g_colour || attribute == g_shown) {
-    WriteBytes(text.data(), text.size());
-    return;
-  }
-  std::string out;
-  out.reserve(text.size() + 16);
-  ansi::AppendSgr(out, attribute);
-  g_shown = attribute;
-  out.append(text);
-  WriteBytes(out.data(), out.size());
 }
 
 void ConsoleClear(std::uint8_t attribute) {
   if (g_console) {
     ClearConsoleWindow(attribute);
-    return;
+  } else {
+    WriteBytes(ansi::Clear(g_stream, attribute));
   }
-  if (!g_colour) return;
-  std::string out;
-  if (attribute != g_shown) ansi::AppendSgr(out, attribute);
-  g_shown = attribute;
-  out += ansi::kClearAndHome;
-  WriteBytes(out.data(), out.size());
 }
 
 void ConsoleClose() {
   if (g_console) {
     SetConsoleTextAttribute(g_out, g_start_attribute);
-    return;
+  } else {
+    WriteBytes(ansi::Close(g_stream));
   }
-  if (!g_colour || g_shown == ansi::kPlainAttribute) return;
-  WriteBytes(ansi::kReset.data(), ansi::kReset.size());
-  g_shown = ansi::kPlainAttribute;
 }
 
 }  // namespace platform
