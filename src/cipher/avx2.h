@@ -30,14 +30,15 @@ std::int64_t EncryptEntriesAvx2(const std::uint8_t* key, std::uint64_t below,
 void ReduceDrawsAvx2(std::uint64_t below, const std::uint32_t* words, int count,
                      std::uint32_t* result);
 
-// Parses count whole entries from p into key indexes (position - 1) and
-// values, as ParseEntries of decrypt.cpp does, with the same answer: false
+// Decodes count whole entries from p into out with key, as ParseEntries
+// and the key lookups of decrypt.cpp do, and says whether that holds: false
 // when any field is not plain hex or any position lies outside 1 to
-// key_length; then index and value hold garbage. count is a multiple of
-// kAvx2ParseGroup, and up to kAvx2ReadPast bytes after the last entry are
-// read (but not judged): the caller makes sure they lie in the text.
-inline constexpr int kAvx2ParseGroup = 8;
+// key_length; then out holds garbage (the key is never read outside it).
+// count is a multiple of kAvx2DecodeGroup, and up to kAvx2ReadPast bytes
+// after the last entry are read (but not judged): the caller makes sure
+// they lie in the text.
+inline constexpr int kAvx2DecodeGroup = 8;
 inline constexpr int kAvx2ReadPast = 4;
 template <int P>
-bool ParseEntriesAvx2(const std::uint8_t* p, int count, std::uint32_t key_length,
-                      std::uint32_t* index, std::uint8_t* value);
+bool DecodeEntriesAvx2(const std::uint8_t* p, int count, const std::uint8_t* key,
+                       std::uint32_t key_length, std::uint8_t* out);

@@ -147,18 +147,22 @@ void DecryptAll(std::span<const std::uint8_t> text, std::span<const std::uint8_t
   std::int64_t call_at = progress ? next_call(0) : INT64_MAX;
   std::uint32_t index[kRunEntries];
   std::uint8_t value[kRunEntries];
-  // Parses a run: whole groups the fast way where the processor has AVX2
-  // and the bytes it reads past them lie in the text, the rest portably.
+  // Decodes a run into out: whole groups the fast way where the processor
+  // has AVX2 and the bytes it reads past them lie in the text, the rest
+  // portably. False when the run needs the exact rules.
   const bool avx2 = loops == CipherLoops::kFastest && Avx2Usable();
-  auto parse = [&](const std::uint8_t* at, int run) {
+  auto decode = [&](const std::uint8_t* at, int run, std::uint8_t* out) {
     int quick = 0;
     if (avx2) {
       const std::int64_t readable = (length - offset - kAvx2ReadPast) / kEntry;
-      quick = static_cast<int>(std::clamp<std::int64_t>(readable, 0, run)) / kAvx2ParseGroup *
-              kAvx2ParseGroup;
-      if (!ParseEntriesAvx2<P>(at, quick, key_length, index, value)) return false;
+      quick = static_cast<int>(std::clamp<std::int64_t>(readable, 0, run)) / kAvx2DecodeGroup *
+              kAvx2DecodeGroup;
+      if (!DecodeEntriesAvx2<P>(at, quick, key.data(), key_length, out)) return false;
     }
-    return ParseEntries<P>(at + quick * kEntry, run - quick, key_length, index + quick, value + quick);
+    const int rest = run - quick;
+    if (!ParseEntries<P>(at + quick * kEntry, rest, key_length, index, value)) return false;
+    for (int i = 0; i < rest; ++i) out[quick + i] = static_cast<std::uint8_t>(value[i] ^ key[index[i]]);
+    return true;
   };
   bool stopped = false;
   while (!stopped) {
@@ -167,9 +171,7 @@ void DecryptAll(std::span<const std::uint8_t> text, std::span<const std::uint8_t
     const auto run = static_cast<int>(std::min<std::int64_t>(
         {kRunEntries, whole_entries - count, call_at - count}));
     const std::uint8_t* at = text.data() + offset;
-    if (run > 0 && parse(at, run)) {
-      std::uint8_t* out = plain.data() + count;
-      for (int i = 0; i < run; ++i) out[i] = static_cast<std::uint8_t>(value[i] ^ key[index[i]]);
+    if (run > 0 && decode(at, run, plain.data() + count)) {
       count += run;
       offset += static_cast<std::int64_t>(run) * kEntry;
     } else {

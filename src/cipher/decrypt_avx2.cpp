@@ -1,5 +1,5 @@
 // Decryption with AVX2: the fields of eight entries parsed and checked at
-// once. The key lookups stay in the scalar loop of decrypt.cpp.
+// once, then their eight key bytes looked up and applied together.
 //
 // Each 16-byte half of a vector is loaded at the start of one or two
 // entries. A shuffle lines up their digits, position digits then value
@@ -13,6 +13,9 @@
 
 #if defined(__x86_64__)
 
+#include <algorithm>
+#include <cstring>
+
 #include "cipher/avx2_common.h"
 #include "cipher/format.h"
 
@@ -25,7 +28,7 @@ template <int P>
 struct ParsePlan {
   static constexpr int kEntry = P + 4;
   static constexpr int kPerHalf = P == 8 ? 1 : 2;         // entries a half holds whole
-  static constexpr int kHalfEntries = kAvx2ParseGroup / 2;  // entries a half-vector collects
+  static constexpr int kHalfEntries = kAvx2DecodeGroup / 2;  // entries a half-vector collects
   static constexpr int kVectors = kHalfEntries / kPerHalf;  // loads per group
   static constexpr int kWords = P / 2 + 1;                 // bytes of an entry once joined
   // Shuffle of a loaded half: the digit characters in order, then fill.
@@ -71,9 +74,27 @@ constexpr ParsePlan<P> MakeParsePlan() {
 template <int P>
 constexpr ParsePlan<P> kParsePlan = MakeParsePlan<P>();
 
-template <int P>
-kAvx2 bool ParseGroups(const std::uint8_t* p, int count, std::uint32_t key_length,
-                       std::uint32_t* index, std::uint8_t* value) {
+// The key bytes of a group's eight indexes, the first in the low byte.
+inline std::uint64_t KeyBytesOf(const std::uint8_t* key, const std::uint32_t* index) {
+  std::uint64_t bytes = 0;
+  for (int j = 0; j < kAvx2DecodeGroup; ++j) bytes |= std::uint64_t{key[index[j]]} << (8 * j);
+  return bytes;
+}
+
+// Keys up to this size are taken to stay in the caches (the second level
+// holds 512 KiB on many current processors).
+constexpr std::uint32_t kCachedKeyBytes = 1 << 20;
+// Entries decoded at once when the lookups come after the parsing.
+constexpr int kChunkEntries = 256;
+
+// Decodes count entries into out. With kLookUpAtOnce each group's key bytes
+// are looked up as soon as it is parsed, which suits a key in the caches;
+// without, all groups are parsed first (their values into out, their key
+// indexes into index) and then looked up in a loop of nothing else, so
+// that more lookups that miss the caches are in flight at once.
+template <int P, bool kLookUpAtOnce>
+kAvx2 bool DecodeGroups(const std::uint8_t* p, int count, const std::uint8_t* key,
+                        std::uint32_t key_length, std::uint8_t* out, std::uint32_t* index) {
   using Plan = ParsePlan<P>;
   const auto& plan = kParsePlan<P>;
   // Lookups by the low and the high nibble of a character: it is a hex
@@ -94,7 +115,7 @@ kAvx2 bool ParseGroups(const std::uint8_t* p, int count, std::uint32_t key_lengt
   const __m256i value_order = _mm256_setr_epi32(0, 4, 0, 0, 0, 0, 0, 0);
   __m256i classes = _mm256_set1_epi8(-1);  // the least class seen: 0 when any is not hex
   __m256i inside = _mm256_set1_epi8(-1);   // all ones while every position is in the key
-  for (int group = 0; group < count; group += kAvx2ParseGroup) {
+  for (int group = 0; group < count; group += kAvx2DecodeGroup) {
     __m256i joined[Plan::kVectors];
     for (int y = 0; y < Plan::kVectors; ++y) {
       const std::uint8_t* low = p + (y * Plan::kPerHalf) * Plan::kEntry;
@@ -115,37 +136,69 @@ kAvx2 bool ParseGroups(const std::uint8_t* p, int count, std::uint32_t key_lengt
       values = _mm256_or_si256(values, _mm256_shuffle_epi8(bytes, Load(plan.value[t])));
     }
     // Positions 1 to key_length: position - 1 below key_length, unsigned.
+    // Lookups use it clamped, so that a bad one reads inside the key too.
     const __m256i at = _mm256_sub_epi32(positions, one);
-    inside = _mm256_and_si256(inside, _mm256_cmpeq_epi32(_mm256_min_epu32(at, last), at));
-    Store(index + group, at);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(value + group),
-                     _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(values, value_order)));
-    p += kAvx2ParseGroup * Plan::kEntry;
+    const __m256i clamped = _mm256_min_epu32(at, last);
+    inside = _mm256_and_si256(inside, _mm256_cmpeq_epi32(clamped, at));
+    std::uint64_t bytes = static_cast<std::uint64_t>(
+        _mm_cvtsi128_si64(_mm256_castsi256_si128(_mm256_permutevar8x32_epi32(values, value_order))));
+    if constexpr (kLookUpAtOnce) {
+      alignas(32) std::uint32_t group_index[kAvx2DecodeGroup];
+      Store(group_index, clamped);
+      bytes ^= KeyBytesOf(key, group_index);
+    } else {
+      Store(index + group, clamped);
+    }
+    std::memcpy(out + group, &bytes, 8);
+    p += kAvx2DecodeGroup * Plan::kEntry;
   }
   const bool hex = _mm256_movemask_epi8(_mm256_cmpeq_epi8(classes, _mm256_setzero_si256())) == 0;
-  return hex && _mm256_movemask_epi8(inside) == -1;
+  if (!hex || _mm256_movemask_epi8(inside) != -1) return false;
+  if constexpr (!kLookUpAtOnce) {
+    for (int group = 0; group < count; group += kAvx2DecodeGroup) {
+      std::uint64_t bytes;
+      std::memcpy(&bytes, out + group, 8);
+      bytes ^= KeyBytesOf(key, index + group);
+      std::memcpy(out + group, &bytes, 8);
+    }
+  }
+  return true;
 }
 
 }  // namespace
 
 template <int P>
-bool ParseEntriesAvx2(const std::uint8_t* p, int count, std::uint32_t key_length,
-                      std::uint32_t* index, std::uint8_t* value) {
-  return ParseGroups<P>(p, count, key_length, index, value);
+bool DecodeEntriesAvx2(const std::uint8_t* p, int count, const std::uint8_t* key,
+                       std::uint32_t key_length, std::uint8_t* out) {
+  // An empty key has no byte to clamp to; no position lies in it anyway.
+  if (key_length == 0) return count == 0;
+  alignas(32) std::uint32_t index[kChunkEntries];
+  if (key_length <= kCachedKeyBytes) {
+    for (int done = 0; done < count; done += kChunkEntries) {
+      const int chunk = std::min(kChunkEntries, count - done);
+      if (!DecodeGroups<P, true>(p + done * (P + 4), chunk, key, key_length, out + done, index)) return false;
+    }
+    return true;
+  }
+  for (int done = 0; done < count; done += kChunkEntries) {
+    const int chunk = std::min(kChunkEntries, count - done);
+    if (!DecodeGroups<P, false>(p + done * (P + 4), chunk, key, key_length, out + done, index)) return false;
+  }
+  return true;
 }
 
-template bool ParseEntriesAvx2<2>(const std::uint8_t*, int, std::uint32_t, std::uint32_t*, std::uint8_t*);
-template bool ParseEntriesAvx2<4>(const std::uint8_t*, int, std::uint32_t, std::uint32_t*, std::uint8_t*);
-template bool ParseEntriesAvx2<8>(const std::uint8_t*, int, std::uint32_t, std::uint32_t*, std::uint8_t*);
+template bool DecodeEntriesAvx2<2>(const std::uint8_t*, int, const std::uint8_t*, std::uint32_t, std::uint8_t*);
+template bool DecodeEntriesAvx2<4>(const std::uint8_t*, int, const std::uint8_t*, std::uint32_t, std::uint8_t*);
+template bool DecodeEntriesAvx2<8>(const std::uint8_t*, int, const std::uint8_t*, std::uint32_t, std::uint8_t*);
 
 #else  // not x86-64: nothing calls it
 
 template <int P>
-bool ParseEntriesAvx2(const std::uint8_t*, int, std::uint32_t, std::uint32_t*, std::uint8_t*) {
+bool DecodeEntriesAvx2(const std::uint8_t*, int, const std::uint8_t*, std::uint32_t, std::uint8_t*) {
   return false;
 }
-template bool ParseEntriesAvx2<2>(const std::uint8_t*, int, std::uint32_t, std::uint32_t*, std::uint8_t*);
-template bool ParseEntriesAvx2<4>(const std::uint8_t*, int, std::uint32_t, std::uint32_t*, std::uint8_t*);
-template bool ParseEntriesAvx2<8>(const std::uint8_t*, int, std::uint32_t, std::uint32_t*, std::uint8_t*);
+template bool DecodeEntriesAvx2<2>(const std::uint8_t*, int, const std::uint8_t*, std::uint32_t, std::uint8_t*);
+template bool DecodeEntriesAvx2<4>(const std::uint8_t*, int, const std::uint8_t*, std::uint32_t, std::uint8_t*);
+template bool DecodeEntriesAvx2<8>(const std::uint8_t*, int, const std::uint8_t*, std::uint32_t, std::uint8_t*);
 
 #endif
