@@ -63,7 +63,8 @@ Outcome DecryptWith(CipherLoops loops, const ByteString& text, const ByteString&
 
 // Keys of every mode: the ends of each size range and random sizes between.
 std::vector<std::size_t> KeyLengths(std::mt19937_64& random) {
-  std::vector<std::size_t> lengths = {100, 101, 129, 255, 256, 257, 65535, 65536, 65537, 1 << 20};
+  std::vector<std::size_t> lengths = {100, 101, 129, 255, 256, 257, 65535, 65536, 65537,
+                                      1 << 20, (1 << 20) + 1};
   for (int i = 0; i < 3; ++i) {
     lengths.push_back(100 + random() % 156);
     lengths.push_back(256 + random() % 65280);
