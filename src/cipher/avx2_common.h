@@ -5,6 +5,11 @@
 
 #include <immintrin.h>
 
+#include <cstdint>
+
+// A pshufb index that gives a zero byte.
+inline constexpr std::uint8_t kShuffleZero = 0x80;
+
 // On every function that uses AVX2, so that no code compiled for AVX2 runs
 // before Avx2Usable() has said yes: the rest of the program is compiled for
 // the x86-64 baseline, and these functions are reached only through it.

@@ -21,7 +21,6 @@
 
 namespace {
 
-constexpr std::uint8_t kZero = 0x80;  // a pshufb index that gives zero
 constexpr int kHalf = 16;
 
 template <int P>
@@ -53,7 +52,7 @@ constexpr ParsePlan<P> MakeParsePlan() {
   // and 2t+1 puts their joined bytes in bytes 0-7 and 8-15 of each half:
   // entry slot s = (2t + pack) kPerHalf + u of half l is entry 4l + s.
   for (int t = 0; t < Plan::kVectors / 2; ++t) {
-    for (int j = 0; j < 2 * kHalf; ++j) plan.position[t][j] = plan.value[t][j] = kZero;
+    for (int j = 0; j < 2 * kHalf; ++j) plan.position[t][j] = plan.value[t][j] = kShuffleZero;
     for (int pack = 0; pack < 2; ++pack) {
       for (int u = 0; u < Plan::kPerHalf; ++u) {
         const int slot = (2 * t + pack) * Plan::kPerHalf + u;

@@ -172,7 +172,6 @@ kAvx2 void DrawIndexes(Mt19937& generator, const FourDraws& d, const Reducer& be
 // and a last pshufb turns nibbles into digits. Commas are places where
 // both shuffles give zero, so digit '0', moved to ',' by an added constant.
 constexpr int kChunk = 32;
-constexpr std::uint8_t kZero = 0x80;  // a pshufb index that gives zero
 
 template <int P>
 struct GroupPlan {
@@ -207,7 +206,7 @@ constexpr GroupPlan<P> MakeGroupPlan() {
     for (int j = 0; j < kChunk; ++j) {
       const int entry = (c * kChunk + j) / Plan::kEntry;
       const int at = (c * kChunk + j) % Plan::kEntry;
-      chunk.position_index[j] = chunk.value_index[j] = kZero;
+      chunk.position_index[j] = chunk.value_index[j] = kShuffleZero;
       chunk.high[j] = chunk.adjust[j] = 0;
       if (at < P) {
         // Digit at of the position, the most significant first: byte
@@ -364,6 +363,9 @@ template <int P>
 std::int64_t EncryptEntriesAvx2(const std::uint8_t* key, std::uint64_t below,
                                 const std::uint8_t* source, std::int64_t count,
                                 Mt19937& generator, std::uint8_t* out) {
+  // The reduction is exact for these only (keys of 3 bytes to 2^30 bytes);
+  // every key the tool takes lies inside.
+  if (below < 2 || below >= (std::uint64_t{1} << 30)) return 0;
   return EncryptGroups<P>(key, below, source, count, generator, out);
 }
 
