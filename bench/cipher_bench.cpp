@@ -15,6 +15,7 @@
 #include <span>
 #include <vector>
 
+#include "cipher/avx2.h"
 #include "cipher/decrypt.h"
 #include "cipher/encrypt.h"
 #include "cipher/format.h"
@@ -44,6 +45,10 @@ std::vector<std::uint8_t> RandomBytes(std::size_t count, std::uint64_t seed) {
   for (; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(engine());
   return bytes;
 }
+
+// Which loops EncryptInto and DecryptInto use on this processor.
+const bool kLoopsNoted = (benchmark::AddCustomContext("cipher_loops", Avx2Usable() ? "AVX2" : "portable"),
+                          true);
 
 // Inputs are made once per mode and kept, so every benchmark of a mode works
 // on the same key, source and cipher text.

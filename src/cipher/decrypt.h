@@ -13,7 +13,8 @@
 // the key raises a range error. progress, when given, gets the text offset
 // after each entry where a star can appear, and the text's length.
 void DecryptInto(std::span<const std::uint8_t> text, std::span<const std::uint8_t> key,
-                 std::int32_t mode, ByteString& plain, ProgressFn progress);
+                 std::int32_t mode, ByteString& plain, ProgressFn progress,
+                 CipherLoops loops = CipherLoops::kFastest);
 
 // Decrypts CipherText with KeyBytes in CipherMode into PlainBytes, with
 // progress bar and success line.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "cipher/avx2.h"
 #include "cli/console.h"
 #include "platform/clock.h"
 
@@ -138,7 +139,7 @@ void WriteSignatureOf(std::span<const std::uint8_t> key, Mt19937& generator, std
 template <int P>
 void EncryptAll(std::span<const std::uint8_t> key, const ModeLayout& layout,
                 std::span<const std::uint8_t> source, Mt19937& generator,
-                std::uint8_t* out, ProgressFn progress) {
+                std::uint8_t* out, ProgressFn progress, CipherLoops loops) {
   std::memcpy(out, layout.code.data(), 2);
   out[2] = kEntrySeparator;
   out += 3;
@@ -149,10 +150,20 @@ void EncryptAll(std::span<const std::uint8_t> key, const ModeLayout& layout,
   const auto total = static_cast<std::int64_t>(source.size());
   std::int64_t done = 0;
   std::int64_t stars = 0;
+  const bool avx2 = loops == CipherLoops::kFastest && Avx2Usable();
   while (done < total) {
     // Only at the next star point can the progress bar change.
     const std::int64_t until = progress ? std::min(total, NextStarAt(total, stars)) : total;
-    out = EncryptRun<P>(key.data(), below, source.data() + done, until - done, generator, out);
+    const std::uint8_t* from = source.data() + done;
+    std::int64_t count = until - done;
+    if (avx2) {
+      // The fast loop leaves the last few bytes of a stretch to the portable one.
+      const std::int64_t quick = EncryptEntriesAvx2<P>(key.data(), below.n, from, count, generator, out);
+      out += quick * (P + 4);
+      from += quick;
+      count -= quick;
+    }
+    out = EncryptRun<P>(key.data(), below, from, count, generator, out);
     done = until;
     if (progress) {
       progress(done, total);
@@ -175,11 +186,11 @@ void WriteSignature(std::span<const std::uint8_t> key, const ModeLayout& layout,
 
 void EncryptInto(std::span<const std::uint8_t> key, const ModeLayout& layout,
                  std::span<const std::uint8_t> source, Mt19937& generator,
-                 std::uint8_t* out, ProgressFn progress) {
+                 std::uint8_t* out, ProgressFn progress, CipherLoops loops) {
   switch (layout.position_width) {
-    case 2: return EncryptAll<2>(key, layout, source, generator, out, progress);
-    case 4: return EncryptAll<4>(key, layout, source, generator, out, progress);
-    default: return EncryptAll<8>(key, layout, source, generator, out, progress);
+    case 2: return EncryptAll<2>(key, layout, source, generator, out, progress, loops);
+    case 4: return EncryptAll<4>(key, layout, source, generator, out, progress, loops);
+    default: return EncryptAll<8>(key, layout, source, generator, out, progress, loops);
   }
 }
 

@@ -13,6 +13,10 @@
 // Receives progress: bytes done of bytes in all.
 using ProgressFn = void (*)(std::int64_t current, std::int64_t total);
 
+// Which loops do the work: the fastest this processor runs, or the portable
+// ones every x86-64 runs, which the fast ones are checked against.
+enum class CipherLoops { kFastest, kPortable };
+
 // Writes the six signature entries (6E characters) at out, drawing their
 // positions from generator.
 void WriteSignature(std::span<const std::uint8_t> key, const ModeLayout& layout,
@@ -23,7 +27,8 @@ void WriteSignature(std::span<const std::uint8_t> key, const ModeLayout& layout,
 // progress, when given, is called wherever a star of the bar can appear.
 void EncryptInto(std::span<const std::uint8_t> key, const ModeLayout& layout,
                  std::span<const std::uint8_t> source, Mt19937& generator,
-                 std::uint8_t* out, ProgressFn progress);
+                 std::uint8_t* out, ProgressFn progress,
+                 CipherLoops loops = CipherLoops::kFastest);
 
 // The signature block for KeyBytes and CipherMode, from RandomGenerator.
 std::string BuildSignature();

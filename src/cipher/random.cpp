@@ -4,18 +4,6 @@
 
 Mt19937 RandomGenerator{{}, {}, kMtWords};
 
-namespace {
-constexpr int kShift = 397;
-constexpr std::uint32_t kMatrix = 0x9908B0DFu;
-constexpr std::uint32_t kUpper = 0x80000000u;
-constexpr std::uint32_t kLower = 0x7FFFFFFFu;
-
-inline std::uint32_t Twist(std::uint32_t current, std::uint32_t next, std::uint32_t far) {
-  const std::uint32_t y = (current & kUpper) | (next & kLower);
-  return far ^ (y >> 1) ^ ((0u - (y & 1u)) & kMatrix);
-}
-}  // namespace
-
 void SeedMt19937(Mt19937& generator, std::uint32_t seed) {
   generator.state[0] = seed;
   for (int i = 1; i < kMtWords; ++i) {
@@ -33,14 +21,7 @@ void RefillMt19937(Mt19937& generator) {
     mt[i] = Twist(mt[i], mt[i + 1], mt[i + kShift - kMtWords]);
   }
   mt[kMtWords - 1] = Twist(mt[kMtWords - 1], mt[0], mt[kShift - 1]);
-  for (int i = 0; i < kMtWords; ++i) {
-    std::uint32_t y = mt[i];
-    y ^= y >> 11;
-    y ^= (y << 7) & 0x9D2C5680u;
-    y ^= (y << 15) & 0xEFC60000u;
-    y ^= y >> 18;
-    generator.output[i] = y;
-  }
+  for (int i = 0; i < kMtWords; ++i) generator.output[i] = Temper(mt[i]);
   generator.next = 0;
 }
 

@@ -12,6 +12,31 @@ struct Mt19937 {
   int next;                        // index of the next output word
 };
 
+// The constants of the standard generator, shared by the portable block
+// refill and the AVX2 one.
+inline constexpr int kShift = 397;
+inline constexpr std::uint32_t kMatrix = 0x9908B0DFu;
+inline constexpr std::uint32_t kUpper = 0x80000000u;
+inline constexpr std::uint32_t kLower = 0x7FFFFFFFu;
+inline constexpr std::uint32_t kTemperB = 0x9D2C5680u;
+inline constexpr std::uint32_t kTemperC = 0xEFC60000u;
+
+// The standard twist of one state word: current and next are words i and
+// i+1, far the word kShift places on (already twisted where it wrapped).
+inline std::uint32_t Twist(std::uint32_t current, std::uint32_t next, std::uint32_t far) {
+  const std::uint32_t y = (current & kUpper) | (next & kLower);
+  return far ^ (y >> 1) ^ ((0u - (y & 1u)) & kMatrix);
+}
+
+// The standard tempering of a state word into an output.
+inline std::uint32_t Temper(std::uint32_t y) {
+  y ^= y >> 11;
+  y ^= (y << 7) & kTemperB;
+  y ^= (y << 15) & kTemperC;
+  y ^= y >> 18;
+  return y;
+}
+
 // Standard seeding; the first draw afterwards generates the first block.
 void SeedMt19937(Mt19937& generator, std::uint32_t seed);
 
