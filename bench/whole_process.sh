@@ -66,13 +66,18 @@ largest() { sort -g | tail -n 1; }
 : >enc.txt
 : >dec.txt
 : >cp.txt
+: >dd.txt
 for ((i = 0; i < runs; i++)); do
-  rm -f 'bin#out.tvx' back.bin copy.tvx
+  rm -f 'bin#out.tvx' back.bin copy.tvx copy2.tvx
   sync
   measure "$talvex" -e key.bin in.bin out.tvx >>enc.txt
   [[ -f bin#out.tvx ]] || { echo "encryption wrote no bin#out.tvx" >&2; exit 1; }
   sync
   measure cp 'bin#out.tvx' copy.tvx >>cp.txt
+  sync
+  # cp copies inside the kernel (copy_file_range); dd moves the bytes
+  # through user memory with read and write, as talvex must.
+  measure dd if='bin#out.tvx' of=copy2.tvx bs=4M status=none >>dd.txt
   sync
   measure "$talvex" -d key.bin 'bin#out.tvx' back.bin >>dec.txt
   cmp -s in.bin back.bin || { echo "decrypted file differs from the input" >&2; exit 1; }
@@ -85,6 +90,7 @@ text_bytes=$(stat -c %s 'bin#out.tvx')
 enc_wall=$(cut -d' ' -f1 enc.txt | median)
 dec_wall=$(cut -d' ' -f1 dec.txt | median)
 cp_wall=$(cut -d' ' -f1 cp.txt | median)
+dd_wall=$(cut -d' ' -f1 dd.txt | median)
 
 # The bound: key + input + output + 32 MiB, in MiB. Encryption's output is
 # the text; decryption's input is the text and its output the plain bytes.
@@ -116,3 +122,6 @@ printf '%-10s %10.3f %12.2f %14s %16s %6s\n' decrypt "$dec_wall" \
   "$(awk -v a="$dec_wall" -v b="$cp_wall" 'BEGIN {print (b > 0) ? a / b : 0}')" \
   "$dec_peak" "$dec_bound" "$(verdict "$dec_peak" "$dec_bound")"
 printf '%-10s %10.3f %12.2f %14s %16s %6s\n' "cp text" "$cp_wall" 1 "$cp_peak" "-" "-"
+printf '%-10s %10.3f %12.2f %14s %16s %6s\n' "dd text" "$dd_wall" \
+  "$(awk -v a="$dd_wall" -v b="$cp_wall" 'BEGIN {print (b > 0) ? a / b : 0}')" "-" "-" "-"
+echo "encrypt / dd: $(awk -v a="$enc_wall" -v b="$dd_wall" 'BEGIN {printf "%.2f", (b > 0) ? a / b : 0}')"

@@ -123,11 +123,13 @@ std::uint8_t* EncryptRun(const std::uint8_t* key, const Reducer& below,
   return out;
 }
 
+// Writes the six signature entries, a position drawn for each, entry 0's
+// included.
 template <int P>
-void WriteSignatureOf(std::span<const std::uint8_t> key, Mt19937& generator, std::uint8_t* out) {
+void BuildSignature(std::span<const std::uint8_t> key, Mt19937& generator, std::uint8_t* out) {
   const Reducer below = MakeReducer(key.size() - 1);
   for (int r = 0; r < kSignatureEntries; ++r) {
-    const std::uint64_t position = DrawBelow(generator, below) + 1;
+    const std::uint64_t position = RandomKeyPosition(generator, below);
     const std::uint8_t k = key[position - 1];
     // Entry 0 carries the key byte itself; entries 1 to 5 mask the letters.
     const auto value = static_cast<std::uint8_t>(r == 0 ? k : kSignatureWord[r - 1] ^ k);
@@ -143,7 +145,7 @@ void EncryptAll(std::span<const std::uint8_t> key, const ModeLayout& layout,
   std::memcpy(out, layout.code.data(), 2);
   out[2] = kEntrySeparator;
   out += 3;
-  WriteSignatureOf<P>(key, generator, out);
+  BuildSignature<P>(key, generator, out);
   out += kSignatureEntries * (P + 4);
 
   const Reducer below = MakeReducer(key.size() - 1);
@@ -175,15 +177,6 @@ void EncryptAll(std::span<const std::uint8_t> key, const ModeLayout& layout,
 
 }  // namespace
 
-void WriteSignature(std::span<const std::uint8_t> key, const ModeLayout& layout,
-                    Mt19937& generator, std::uint8_t* out) {
-  switch (layout.position_width) {
-    case 2: return WriteSignatureOf<2>(key, generator, out);
-    case 4: return WriteSignatureOf<4>(key, generator, out);
-    default: return WriteSignatureOf<8>(key, generator, out);
-  }
-}
-
 void EncryptInto(std::span<const std::uint8_t> key, const ModeLayout& layout,
                  std::span<const std::uint8_t> source, Mt19937& generator,
                  std::uint8_t* out, ProgressFn progress, CipherLoops loops) {
@@ -192,14 +185,6 @@ void EncryptInto(std::span<const std::uint8_t> key, const ModeLayout& layout,
     case 4: return EncryptAll<4>(key, layout, source, generator, out, progress, loops);
     default: return EncryptAll<8>(key, layout, source, generator, out, progress, loops);
   }
-}
-
-std::string BuildSignature() {
-  const ModeLayout& layout = LayoutOf(CipherMode);
-  std::string block(static_cast<std::size_t>(kSignatureEntries * layout.entry_length), '\0');
-  WriteSignature(KeyBytes, layout, RandomGenerator,
-                 reinterpret_cast<std::uint8_t*>(block.data()));
-  return block;
 }
 
 void EncryptBytes(const ByteString& source) {

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <span>
-#include <string>
 
 #include "cipher/format.h"
 #include "cipher/random.h"
@@ -17,11 +16,6 @@ using ProgressFn = void (*)(std::int64_t current, std::int64_t total);
 // ones every x86-64 runs, which the fast ones are checked against.
 enum class CipherLoops { kFastest, kPortable };
 
-// Writes the six signature entries (6E characters) at out, drawing their
-// positions from generator.
-void WriteSignature(std::span<const std::uint8_t> key, const ModeLayout& layout,
-                    Mt19937& generator, std::uint8_t* out);
-
 // Writes the whole cipher text of source, CipherTextLength(layout,
 // source.size()) characters, at out. The generator must be freshly seeded.
 // progress, when given, is called wherever a star of the bar can appear.
@@ -29,9 +23,6 @@ void EncryptInto(std::span<const std::uint8_t> key, const ModeLayout& layout,
                  std::span<const std::uint8_t> source, Mt19937& generator,
                  std::uint8_t* out, ProgressFn progress,
                  CipherLoops loops = CipherLoops::kFastest);
-
-// The signature block for KeyBytes and CipherMode, from RandomGenerator.
-std::string BuildSignature();
 
 // Encrypts source with KeyBytes in CipherMode into CipherText, seeding
 // RandomGenerator from the millisecond clock, with progress bar and success

@@ -1,6 +1,5 @@
 #include "cipher/random.h"
 
-#include "cli/values.h"
 
 Mt19937 RandomGenerator{{}, {}, kMtWords};
 
@@ -23,9 +22,4 @@ void RefillMt19937(Mt19937& generator) {
   mt[kMtWords - 1] = Twist(mt[kMtWords - 1], mt[0], mt[kShift - 1]);
   for (int i = 0; i < kMtWords; ++i) generator.output[i] = Temper(mt[i]);
   generator.next = 0;
-}
-
-std::int32_t RandomKeyPosition() {
-  const Reducer below = MakeReducer(KeyBytes.size() - 1);
-  return static_cast<std::int32_t>(DrawBelow(RandomGenerator, below) + 1);
 }

@@ -80,8 +80,11 @@ inline std::uint64_t DrawBelow(Mt19937& generator, const Reducer& below) {
   return Reduce(below, Join63(first, second));
 }
 
+// A key position from 1 to L-1, with below made for L-1: the key's last
+// byte is never drawn.
+inline std::uint64_t RandomKeyPosition(Mt19937& generator, const Reducer& below) {
+  return DrawBelow(generator, below) + 1;
+}
+
 // The process-wide generator.
 extern Mt19937 RandomGenerator;
-
-// A key position from 1 to the key length minus 1, from RandomGenerator.
-std::int32_t RandomKeyPosition();
