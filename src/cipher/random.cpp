@@ -1,6 +1,5 @@
 #include "cipher/random.h"
 
-
 Mt19937 RandomGenerator{{}, {}, kMtWords};
 
 void SeedMt19937(Mt19937& generator, std::uint32_t seed) {
