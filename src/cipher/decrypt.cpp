@@ -21,14 +21,6 @@ constexpr std::int64_t kMinRemaining = static_cast<std::int64_t>(kEndMarker.size
                                 " lies beyond the key length " + std::to_string(key_length));
 }
 
-// The field of width characters at 0-based offset, cut short at the end.
-std::string_view FieldAt(std::span<const std::uint8_t> text, std::int64_t offset, int width) {
-  const auto size = static_cast<std::int64_t>(text.size());
-  if (offset >= size) return {};
-  const std::int64_t count = std::min<std::int64_t>(width, size - offset);
-  return {reinterpret_cast<const char*>(text.data() + offset), static_cast<std::size_t>(count)};
-}
-
 // The key byte for a decoded position field: below 1 names the first byte,
 // beyond the key is an error (the text was altered or the key is shorter
 // than the one it was made with).

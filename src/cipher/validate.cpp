@@ -25,15 +25,6 @@ std::int32_t HexToInt(std::string_view field) {
 
 namespace {
 
-// The field of width characters at 0-based offset of text, cut short at
-// the text's end.
-std::string_view FieldAt(std::span<const std::uint8_t> text, std::int64_t offset, int width) {
-  const auto size = static_cast<std::int64_t>(text.size());
-  if (offset >= size) return {};
-  const std::int64_t count = std::min<std::int64_t>(width, size - offset);
-  return {reinterpret_cast<const char*>(text.data() + offset), static_cast<std::size_t>(count)};
-}
-
 bool SignatureMatches(std::span<const std::uint8_t> text, std::span<const std::uint8_t> key,
                       const ModeLayout& layout) {
   const auto key_length = static_cast<std::int64_t>(key.size());

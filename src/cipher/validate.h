@@ -5,6 +5,17 @@
 #include <span>
 #include <string_view>
 
+// The field of width characters at 0-based offset of text, cut short at
+// the text's end: how every reader takes a field, so that a short text
+// gives short or empty fields, never a read past its end.
+inline std::string_view FieldAt(std::span<const std::uint8_t> text, std::int64_t offset,
+                                int width) {
+  const auto size = static_cast<std::int64_t>(text.size());
+  if (offset >= size) return {};
+  const std::int64_t count = width < size - offset ? width : size - offset;
+  return {reinterpret_cast<const char*>(text.data() + offset), static_cast<std::size_t>(count)};
+}
+
 // The field's hex digits (either case, leading zeros allowed) as an unsigned
 // number whose low 32 bits are taken as signed. An empty field or any other
 // character raises the conversion error "\"$<field>\" is an invalid integer".
