@@ -172,23 +172,16 @@ bool DecodeEntriesAvx2(const std::uint8_t* p, int count, const std::uint8_t* key
   // An empty key has no byte to clamp to; no position lies in it anyway.
   if (key_length == 0) return count == 0;
   alignas(32) std::uint32_t index[kChunkEntries];
-  if (key_length <= kCachedKeyBytes) {
-    for (int done = 0; done < count; done += kChunkEntries) {
-      const int chunk = std::min(kChunkEntries, count - done);
-      if (!DecodeGroups<P, true>(p + done * (P + 4), chunk, key, key_length, out + done, index)) return false;
-    }
-    return true;
-  }
+  const bool cached = key_length <= kCachedKeyBytes;
   for (int done = 0; done < count; done += kChunkEntries) {
     const int chunk = std::min(kChunkEntries, count - done);
-    if (!DecodeGroups<P, false>(p + done * (P + 4), chunk, key, key_length, out + done, index)) return false;
+    const std::uint8_t* from = p + done * (P + 4);
+    const bool ok = cached ? DecodeGroups<P, true>(from, chunk, key, key_length, out + done, index)
+                           : DecodeGroups<P, false>(from, chunk, key, key_length, out + done, index);
+    if (!ok) return false;
   }
   return true;
 }
-
-template bool DecodeEntriesAvx2<2>(const std::uint8_t*, int, const std::uint8_t*, std::uint32_t, std::uint8_t*);
-template bool DecodeEntriesAvx2<4>(const std::uint8_t*, int, const std::uint8_t*, std::uint32_t, std::uint8_t*);
-template bool DecodeEntriesAvx2<8>(const std::uint8_t*, int, const std::uint8_t*, std::uint32_t, std::uint8_t*);
 
 #else  // not x86-64: nothing calls it
 
@@ -196,8 +189,8 @@ template <int P>
 bool DecodeEntriesAvx2(const std::uint8_t*, int, const std::uint8_t*, std::uint32_t, std::uint8_t*) {
   return false;
 }
+#endif
+
 template bool DecodeEntriesAvx2<2>(const std::uint8_t*, int, const std::uint8_t*, std::uint32_t, std::uint8_t*);
 template bool DecodeEntriesAvx2<4>(const std::uint8_t*, int, const std::uint8_t*, std::uint32_t, std::uint8_t*);
 template bool DecodeEntriesAvx2<8>(const std::uint8_t*, int, const std::uint8_t*, std::uint32_t, std::uint8_t*);
-
-#endif

@@ -369,13 +369,6 @@ std::int64_t EncryptEntriesAvx2(const std::uint8_t* key, std::uint64_t below,
   return EncryptGroups<P>(key, below, source, count, generator, out);
 }
 
-template std::int64_t EncryptEntriesAvx2<2>(const std::uint8_t*, std::uint64_t, const std::uint8_t*,
-                                            std::int64_t, Mt19937&, std::uint8_t*);
-template std::int64_t EncryptEntriesAvx2<4>(const std::uint8_t*, std::uint64_t, const std::uint8_t*,
-                                            std::int64_t, Mt19937&, std::uint8_t*);
-template std::int64_t EncryptEntriesAvx2<8>(const std::uint8_t*, std::uint64_t, const std::uint8_t*,
-                                            std::int64_t, Mt19937&, std::uint8_t*);
-
 void ReduceDrawsAvx2(std::uint64_t below, const std::uint32_t* words, int count,
                      std::uint32_t* result) {
   ReduceDraws(below, words, count, result);
@@ -390,13 +383,13 @@ std::int64_t EncryptEntriesAvx2(const std::uint8_t*, std::uint64_t, const std::u
                                 std::int64_t, Mt19937&, std::uint8_t*) {
   return 0;
 }
+void ReduceDrawsAvx2(std::uint64_t, const std::uint32_t*, int, std::uint32_t*) {}
+
+#endif
+
 template std::int64_t EncryptEntriesAvx2<2>(const std::uint8_t*, std::uint64_t, const std::uint8_t*,
                                             std::int64_t, Mt19937&, std::uint8_t*);
 template std::int64_t EncryptEntriesAvx2<4>(const std::uint8_t*, std::uint64_t, const std::uint8_t*,
                                             std::int64_t, Mt19937&, std::uint8_t*);
 template std::int64_t EncryptEntriesAvx2<8>(const std::uint8_t*, std::uint64_t, const std::uint8_t*,
                                             std::int64_t, Mt19937&, std::uint8_t*);
-
-void ReduceDrawsAvx2(std::uint64_t, const std::uint32_t*, int, std::uint32_t*) {}
-
-#endif
