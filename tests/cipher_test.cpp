@@ -67,6 +67,24 @@ TEST(Generator, BlockMt19937GivesTheStandardSequence) {
   }
 }
 
+TEST(Generator, AdvancingIsDrawingWithoutTheOutputs) {
+  // Steps that end inside a block, at its end, at the start of the next,
+  // and many blocks on, from a fresh seed and from the middle of a block.
+  for (const std::int64_t start : {0, 5, 623, 624}) {
+    for (const std::int64_t count : {0, 1, 2, 622, 623, 624, 625, 1247, 1248, 1249, 6240, 100001}) {
+      Mt19937 drawn, advanced;
+      SeedMt19937(drawn, 42);
+      for (std::int64_t i = 0; i < start; ++i) NextMt19937(drawn);
+      advanced = drawn;
+      for (std::int64_t i = 0; i < count; ++i) NextMt19937(drawn);
+      AdvanceMt19937(advanced, count);
+      for (int i = 0; i < 1300; ++i) {
+        ASSERT_EQ(NextMt19937(advanced), NextMt19937(drawn)) << start << " + " << count << ", " << i;
+      }
+    }
+  }
+}
+
 TEST(Generator, ReductionEqualsModuloAtTheBoundaries) {
   std::mt19937_64 random(7);
   for (std::uint64_t n : {1ull, 2ull, 3ull, 98ull, 99ull, 254ull, 65534ull, 999999999ull,

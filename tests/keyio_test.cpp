@@ -1,6 +1,15 @@
 // Key sizes and modes, and whole files byte for byte.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "cli/failure.h"
 #include "keyio/files.h"
 #include "keyio/key.h"
 #include "tool_runner.h"
@@ -18,23 +27,120 @@ TEST(Key, ModeThresholdsAndSizeLine) {
   EXPECT_EQ(KeySizeLine(1000000000), "KEYFILE SIZE: 1000000000 bytes -> 32 bit encryption");
 }
 
+// Writes content through an output at path, in pieces of at most piece
+// bytes, and completes it.
+void WriteThrough(const std::string& path, const std::string& content, std::size_t piece = 1 << 20) {
+  OutputFile out;
+  CreateOutput(out, path);
+  for (std::size_t at = 0; at < content.size(); at += piece) {
+    const std::size_t n = std::min(piece, content.size() - at);
+    WriteOutput(out, reinterpret_cast<const std::uint8_t*>(content.data() + at), static_cast<std::int64_t>(n));
+  }
+  FinishOutput(out);
+}
+
+std::string FailureOf(const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (const Failure& failure) {
+    return std::string(failure.kind) + ": " + failure.message;
+  }
+  return "";
+}
+
 TEST(Files, WholeFilesByteForByte) {
   TempDir dir;
   const std::string path = dir / "f";
   for (const std::string& content : {std::string(), std::string("\x00\x0D\x0A\x1A", 4),
                                      RandomBytes(3 << 20, 1)}) {
-    WriteWholeFile(path, Bytes(content));
+    WriteThrough(path, content, 4096);
     EXPECT_EQ(ReadFile(path), content);
     const ByteString back = ReadWholeFile(path);
     EXPECT_EQ(std::string(back.begin(), back.end()), content);
   }
+  // Replacing: a longer old file leaves nothing of itself behind.
   WriteFile(path, std::string(1000, 'x'));
-  WriteWholeFile(path, Bytes("0123456789"));
+  WriteThrough(path, "0123456789");
   EXPECT_EQ(ReadFile(path), "0123456789");
-  WriteWholeFile(path, {});
+  WriteThrough(path, "");
   EXPECT_EQ(ReadFile(path), "");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);
 }
 
+TEST(Files, AnUncompletedOutputLeavesTheOldFileAndNoTemporaryFile) {
+  TempDir dir;
+  const std::string path = dir / "f";
+  WriteFile(path, "old");
+  {
+    OutputFile out;
+    CreateOutput(out, path);
+    WriteOutput(out, reinterpret_cast<const std::uint8_t*>("new"), 3);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 2);
+  }
+  EXPECT_EQ(ReadFile(path), "old");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);
+  // One that cannot be created fails only when completed, naming the path.
+  OutputFile nowhere;
+  CreateOutput(nowhere, dir / "no/such/f");
+  EXPECT_TRUE(nowhere.Failed());
+  WriteOutput(nowhere, reinterpret_cast<const std::uint8_t*>("x"), 1);
+  EXPECT_EQ(FailureOf([&] { FinishOutput(nowhere); }),
+            "FileError: Unable to create file \"" + (dir / "no/such/f") + "\"");
+}
+
+TEST(Files, InputsReadInPiecesAndRefuseToShrink) {
+  TempDir dir;
+  const std::string content = RandomBytes(100000, 3);
+  WriteFile(dir / "in", content);
+  InputFile in;
+  OpenInput(in, dir / "in");
+  EXPECT_EQ(in.size, 100000);
+  std::string back;
+  std::uint8_t buffer[7777];
+  for (std::int64_t n; (n = ReadInput(in, buffer, sizeof buffer)) > 0;) {
+    back.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(n));
+  }
+  EXPECT_EQ(back, content);
+  // A file cut short while it is read is an error, not a short content.
+  InputFile cut;
+  OpenInput(cut, dir / "in");
+  ReadInput(cut, buffer, 10);
+  ASSERT_EQ(::truncate((dir / "in").c_str(), 50), 0);
+  EXPECT_EQ(FailureOf([&] { ReadInput(cut, buffer, sizeof buffer); }),
+            "FileError: Unable to read file \"" + (dir / "in") + "\"");
+  EXPECT_EQ(FailureOf([&] { OpenInput(cut, dir / "none"); }),
+            "FileError: Unable to open file \"" + (dir / "none") + "\"");
+}
+
+TEST(Files, PipesAreReadToTheirEnd) {
+  TempDir dir;
+  const std::string fifo = dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  struct Case {
+    std::size_t size;
+    std::int64_t min, max;
+    bool accepted;
+  } cases[] = {{0, 0, 10, true}, {99, 100, 200, false}, {100, 100, 200, true},
+               {200, 100, 200, true}, {201, 100, 200, false}, {(5 << 20) + 3, 0, 6 << 20, true}};
+  for (const Case& c : cases) {
+    const std::string content = RandomBytes(c.size, static_cast<std::uint32_t>(c.size));
+    // The writer may be cut off once the reader has seen too much.
+    std::thread writer([&] {
+      std::signal(SIGPIPE, SIG_IGN);
+      const int fd = ::open(fifo.c_str(), O_WRONLY);
+      for (std::size_t at = 0; at < content.size();) {
+        const ssize_t n = ::write(fd, content.data() + at, std::min<std::size_t>(65536, content.size() - at));
+        if (n <= 0) break;
+        at += static_cast<std::size_t>(n);
+      }
+      ::close(fd);
+    });
+    ByteString read = Bytes("untouched");
+    EXPECT_EQ(ReadWholeFileWithin(fifo, c.min, c.max, read), c.accepted) << c.size;
+    writer.join();
+    EXPECT_EQ(std::string(read.begin(), read.end()), c.accepted ? content : "untouched") << c.size;
+  }
+}
 TEST(Files, SizeLimitsAreTestedBeforeReading) {
   TempDir dir;
   WriteFile(dir / "k", std::string(99, 'k'));

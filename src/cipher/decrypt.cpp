@@ -105,107 +105,112 @@ bool ParseEntries(const std::uint8_t* p, int count, std::uint32_t key_length,
 constexpr int kRunEntries = 256;
 
 template <int P>
-void DecryptAll(std::span<const std::uint8_t> text, std::span<const std::uint8_t> key,
-                const ModeLayout& layout, ByteString& plain, ProgressFn progress,
-                CipherLoops loops) {
+bool DecodeWindowOf(std::span<const std::uint8_t> window, std::span<const std::uint8_t> key,
+                    const ModeLayout& layout, std::int64_t max_entries, std::uint8_t* out,
+                    std::int64_t& count, CipherLoops loops) {
   constexpr int kEntry = P + 4;
-  const auto length = static_cast<std::int64_t>(text.size());
-  const std::int64_t first = layout.first_entry - 1;  // 0-based
-  // Entries that can pass the length test bound the output; the buffer is
-  // cut to the entries really decoded at the end.
-  const std::int64_t room = length - first - kMinRemaining;
-  plain.clear();
-  plain.resize(room < 0 ? 0 : static_cast<std::size_t>(room / kEntry + 1));
-  // The fast road takes entries that lie whole in the text with at least
+  const auto length = static_cast<std::int64_t>(window.size());
+  // The fast road takes entries that lie whole in the window with at least
   // kMinRemaining characters from their start; it reads both fields of an
   // entry as pairs of digits.
   constexpr std::int64_t kWhole = std::max<std::int64_t>(kEntry, kMinRemaining);
   const std::int64_t whole_entries =
-      length - first < kWhole ? 0 : (length - first - kWhole) / kEntry + 1;
+      std::min(max_entries, length < kWhole ? 0 : (length - kWhole) / kEntry + 1);
   // Keys are at most 1,000,000,000 bytes; a longer one could only reach
   // positions it holds anyway.
   const auto key_length = static_cast<std::uint32_t>(std::min<std::size_t>(key.size(), UINT32_MAX));
-
-  std::int64_t count = 0;
-  std::int64_t offset = first;
-  std::int64_t stars = 0;
-  // Progress is told the 1-based offset of the next entry; the first entry
-  // after which a star can appear:
-  auto next_call = [&](std::int64_t star_count) {
-    const std::int64_t at = NextStarAt(length, star_count);  // 1-based offset
-    const std::int64_t after = at - layout.first_entry;
-    return after <= kEntry ? 1 : (after + kEntry - 1) / kEntry;
-  };
-  std::int64_t call_at = progress ? next_call(0) : INT64_MAX;
   std::uint32_t index[kRunEntries];
   std::uint8_t value[kRunEntries];
   // Decodes a run into out: whole groups the fast way where the processor
-  // has AVX2 and the bytes it reads past them lie in the text, the rest
+  // has AVX2 and the bytes it reads past them lie in the window, the rest
   // portably. False when the run needs the exact rules.
   const bool avx2 = loops == CipherLoops::kFastest && Avx2Usable();
-  auto decode = [&](const std::uint8_t* at, int run, std::uint8_t* out) {
+  std::int64_t offset = 0;
+  auto decode = [&](const std::uint8_t* at, int run, std::uint8_t* to) {
     int quick = 0;
     if (avx2) {
       const std::int64_t readable = (length - offset - kAvx2ReadPast) / kEntry;
       quick = static_cast<int>(std::clamp<std::int64_t>(readable, 0, run)) / kAvx2DecodeGroup *
               kAvx2DecodeGroup;
-      if (!DecodeEntriesAvx2<P>(at, quick, key.data(), key_length, out)) return false;
+      if (!DecodeEntriesAvx2<P>(at, quick, key.data(), key_length, to)) return false;
     }
     const int rest = run - quick;
     if (!ParseEntries<P>(at + quick * kEntry, rest, key_length, index, value)) return false;
-    for (int i = 0; i < rest; ++i) out[quick + i] = static_cast<std::uint8_t>(value[i] ^ key[index[i]]);
+    for (int i = 0; i < rest; ++i) to[quick + i] = static_cast<std::uint8_t>(value[i] ^ key[index[i]]);
     return true;
   };
-  bool stopped = false;
-  while (!stopped) {
-    // A run never passes the next progress call, which therefore comes
-    // after exactly the same entries as on the slow road.
-    const auto run = static_cast<int>(std::min<std::int64_t>(
-        {kRunEntries, whole_entries - count, call_at - count}));
-    const std::uint8_t* at = text.data() + offset;
-    if (run > 0 && decode(at, run, plain.data() + count)) {
+  count = 0;
+  while (count < max_entries) {
+    const auto run = static_cast<int>(std::min<std::int64_t>(kRunEntries, whole_entries - count));
+    if (run > 0 && decode(window.data() + offset, run, out + count)) {
       count += run;
       offset += static_cast<std::int64_t>(run) * kEntry;
-    } else {
-      // Entry by entry with every rule of the format, as far as the run
-      // reaches (at least one entry): the end marker, the short tail, a
-      // field that is not hex, a position outside the key.
-      const int last = std::max(run, 1);
-      for (int i = 0; i < last; ++i) {
-        std::uint8_t byte;
-        if (!DecodeEntryExactly(text, key, layout, offset, byte)) {
-          stopped = true;
-          break;
-        }
-        plain[static_cast<std::size_t>(count++)] = byte;
-        offset += kEntry;
-      }
+      continue;
     }
-    if (count == call_at) {
-      progress(offset + 1, length);
-      stars = std::max<std::int64_t>(stars, ProgressCount(offset + 1, length));
-      call_at = next_call(stars);
+    // Entry by entry with every rule of the format, as far as the run
+    // reaches (at least one entry): the end marker, the short tail, a field
+    // that is not hex, a position outside the key.
+    const int last = std::max(run, 1);
+    for (int i = 0; i < last; ++i) {
+      std::uint8_t byte;
+      if (!DecodeEntryExactly(window, key, layout, offset, byte)) return true;
+      out[count++] = byte;
+      offset += kEntry;
     }
   }
-  plain.resize(static_cast<std::size_t>(count));
+  return false;
 }
 
 }  // namespace
 
-void DecryptInto(std::span<const std::uint8_t> text, std::span<const std::uint8_t> key,
-                 std::int32_t mode, ByteString& plain, ProgressFn progress, CipherLoops loops) {
+bool DecodeWindow(std::span<const std::uint8_t> window, std::span<const std::uint8_t> key,
+                  std::int32_t mode, std::int64_t max_entries, std::uint8_t* out,
+                  std::int64_t& count, CipherLoops loops) {
   const ModeLayout& layout = LayoutOf(mode);
   switch (layout.position_width) {
-    case 2: return DecryptAll<2>(text, key, layout, plain, progress, loops);
-    case 4: return DecryptAll<4>(text, key, layout, plain, progress, loops);
-    default: return DecryptAll<8>(text, key, layout, plain, progress, loops);
+    case 2: return DecodeWindowOf<2>(window, key, layout, max_entries, out, count, loops);
+    case 4: return DecodeWindowOf<4>(window, key, layout, max_entries, out, count, loops);
+    default: return DecodeWindowOf<8>(window, key, layout, max_entries, out, count, loops);
   }
 }
 
-void DecryptCipherText() {
-  StartProgress();
-  DecryptInto(CipherText, KeyBytes, CipherMode, PlainBytes, AdvanceProgress);
-  WriteLine("");
-  WriteLine("");
-  WriteLine("Talvex Decryption was successful!");
+std::int64_t DecryptionStarsUpTo(std::int32_t mode, std::int64_t entries, std::int64_t length,
+                                 std::int64_t stars, ProgressFn progress) {
+  const ModeLayout& layout = LayoutOf(mode);
+  for (;;) {
+    // Progress is told the 1-based offset of the entry after each one
+    // decoded: the first entry after which the next star appears.
+    const std::int64_t at = NextStarAt(length, stars);
+    const std::int64_t after = at - layout.first_entry;
+    const std::int64_t entry = after <= layout.entry_length ? 1 : (after + layout.entry_length - 1) / layout.entry_length;
+    if (entry > entries) return stars;
+    const std::int64_t current = layout.first_entry + entry * layout.entry_length;
+    progress(current, length);
+    stars = std::max<std::int64_t>(stars, ProgressCount(current, length));
+  }
+}
+
+void DecryptInto(std::span<const std::uint8_t> text, std::span<const std::uint8_t> key,
+                 std::int32_t mode, ByteString& plain, ProgressFn progress, CipherLoops loops) {
+  const ModeLayout& layout = LayoutOf(mode);
+  const auto length = static_cast<std::int64_t>(text.size());
+  const std::int64_t first = std::min(length, HeadLength(layout));
+  // Entries that can pass the length test bound the output.
+  const std::int64_t room = length - first - kMinRemaining;
+  plain.clear();
+  plain.resize(room < 0 ? 0 : static_cast<std::size_t>(room / layout.entry_length + 1));
+  std::int64_t count = 0;
+  // The stars of the entries decoded come before a failure is raised.
+  auto finish = [&] {
+    if (progress) DecryptionStarsUpTo(mode, count, length, 0, progress);
+    plain.resize(static_cast<std::size_t>(count));
+  };
+  try {
+    DecodeWindow(text.subspan(static_cast<std::size_t>(first)), key, mode, INT64_MAX, plain.data(),
+                 count, loops);
+  } catch (...) {
+    finish();
+    throw;
+  }
+  finish();
 }

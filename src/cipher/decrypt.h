@@ -7,15 +7,50 @@
 #include "cipher/encrypt.h"
 #include "cli/values.h"
 
-// Decodes the data entries of text, a cipher text of mode 8, 16 or 32, into
-// plain. Stops at the end marker, or where fewer than 8 characters remain.
-// A field that is not hex raises the conversion error; a position beyond
-// the key raises a range error. progress, when given, gets the text offset
-// after each entry where a star can appear, and the text's length.
+// Decodes entries from the start of window, a stretch of a text of mode 8,
+// 16 or 32 that begins at an entry, into out: at most max_entries of them.
+// count tells how many were decoded, also when a failure is raised: a field
+// that is not hex raises the conversion error, a position beyond the key a
+// range error. Returns true where decoding stops by the rules of the
+// format, at the end marker or where fewer than 8 characters remain. So
+// that the window decodes as the whole text would, it must either end
+// where the text ends or reach at least 16 characters past the start of
+// its last entry.
+bool DecodeWindow(std::span<const std::uint8_t> window, std::span<const std::uint8_t> key,
+                  std::int32_t mode, std::int64_t max_entries, std::uint8_t* out,
+                  std::int64_t& count, CipherLoops loops = CipherLoops::kFastest);
+
+// Characters a window must reach past the start of its last entry when
+// the text goes on after it.
+inline constexpr std::int64_t kWindowLookahead = 16;
+
+// Tells progress of every star point of the bar of a text of length
+// characters up to the given count of decoded entries, given the stars
+// already shown; returns the stars shown then. What a call after every
+// entry, with the offset of the next one, would show.
+std::int64_t DecryptionStarsUpTo(std::int32_t mode, std::int64_t entries, std::int64_t length,
+                                 std::int64_t stars, ProgressFn progress);
+
+// Decodes the data entries of text, a whole cipher text of mode 8, 16 or
+// 32, into plain, in one piece: the reference the streaming decryption is
+// checked against. Stops at the end marker, or where fewer than 8
+// characters remain; raises as DecodeWindow does, after the stars of the
+// entries decoded before. progress, when given, is called wherever a star
+// can appear.
 void DecryptInto(std::span<const std::uint8_t> text, std::span<const std::uint8_t> key,
                  std::int32_t mode, ByteString& plain, ProgressFn progress,
                  CipherLoops loops = CipherLoops::kFastest);
 
-// Decrypts CipherText with KeyBytes in CipherMode into PlainBytes, with
-// progress bar and success line.
-void DecryptCipherText();
+// Decrypts the text that head begins and source goes on with (the input
+// read as far as head reaches) into out, chunk by chunk on every core. The
+// progress bar is drawn as the chunks are done; for an input of unknown
+// length (a pipe) it is drawn at the end, once that length is known. A
+// failure to write is held in out; a failure of decoding is raised after
+// the stars of the entries before it.
+void DecryptStream(std::span<const std::uint8_t> key, std::int32_t mode,
+                   std::span<const std::uint8_t> head, InputFile& source, OutputFile& out,
+                   const Progress& progress, const StreamOptions& options = {});
+
+// Decrypts the text of source, whose first bytes head holds, with KeyBytes
+// in CipherMode into out, with progress bar and success line.
+void DecryptCipherText(std::span<const std::uint8_t> head, InputFile& source, OutputFile& out);

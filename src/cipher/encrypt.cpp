@@ -5,7 +5,6 @@
 
 #include "cipher/avx2.h"
 #include "cli/console.h"
-#include "platform/clock.h"
 
 namespace {
 
@@ -139,67 +138,74 @@ void BuildSignature(std::span<const std::uint8_t> key, Mt19937& generator, std::
 }
 
 template <int P>
-void EncryptAll(std::span<const std::uint8_t> key, const ModeLayout& layout,
-                std::span<const std::uint8_t> source, Mt19937& generator,
-                std::uint8_t* out, ProgressFn progress, CipherLoops loops) {
+void WriteHeadOf(std::span<const std::uint8_t> key, const ModeLayout& layout, Mt19937& generator,
+                 std::uint8_t* out) {
   std::memcpy(out, layout.code.data(), 2);
   out[2] = kEntrySeparator;
-  out += 3;
-  BuildSignature<P>(key, generator, out);
-  out += kSignatureEntries * (P + 4);
+  BuildSignature<P>(key, generator, out + 3);
+}
 
+template <int P>
+std::uint8_t* EncryptEntriesOf(std::span<const std::uint8_t> key, const std::uint8_t* source,
+                               std::int64_t count, Mt19937& generator, std::uint8_t* out,
+                               CipherLoops loops) {
   const Reducer below = MakeReducer(key.size() - 1);
-  const auto total = static_cast<std::int64_t>(source.size());
-  std::int64_t done = 0;
-  std::int64_t stars = 0;
-  const bool avx2 = loops == CipherLoops::kFastest && Avx2Usable();
-  while (done < total) {
-    // Only at the next star point can the progress bar change.
-    const std::int64_t until = progress ? std::min(total, NextStarAt(total, stars)) : total;
-    const std::uint8_t* from = source.data() + done;
-    std::int64_t count = until - done;
-    if (avx2) {
-      // The fast loop leaves the last few bytes of a stretch to the portable one.
-      const std::int64_t quick = EncryptEntriesAvx2<P>(key.data(), below.n, from, count, generator, out);
-      out += quick * (P + 4);
-      from += quick;
-      count -= quick;
-    }
-    out = EncryptRun<P>(key.data(), below, from, count, generator, out);
-    done = until;
-    if (progress) {
-      progress(done, total);
-      stars = std::max<std::int64_t>(stars, ProgressCount(done, total));
-    }
+  if (loops == CipherLoops::kFastest && Avx2Usable()) {
+    // The fast loop leaves the last few bytes to the portable one.
+    const std::int64_t quick = EncryptEntriesAvx2<P>(key.data(), below.n, source, count, generator, out);
+    out += quick * (P + 4);
+    source += quick;
+    count -= quick;
   }
-  std::memcpy(out, kEndMarker.data(), kEndMarker.size());
+  return EncryptRun<P>(key.data(), below, source, count, generator, out);
 }
 
 }  // namespace
 
-void EncryptInto(std::span<const std::uint8_t> key, const ModeLayout& layout,
-                 std::span<const std::uint8_t> source, Mt19937& generator,
-                 std::uint8_t* out, ProgressFn progress, CipherLoops loops) {
+void WriteHead(std::span<const std::uint8_t> key, const ModeLayout& layout, Mt19937& generator,
+               std::uint8_t* out) {
   switch (layout.position_width) {
-    case 2: return EncryptAll<2>(key, layout, source, generator, out, progress, loops);
-    case 4: return EncryptAll<4>(key, layout, source, generator, out, progress, loops);
-    default: return EncryptAll<8>(key, layout, source, generator, out, progress, loops);
+    case 2: return WriteHeadOf<2>(key, layout, generator, out);
+    case 4: return WriteHeadOf<4>(key, layout, generator, out);
+    default: return WriteHeadOf<8>(key, layout, generator, out);
   }
 }
 
-void EncryptBytes(const ByteString& source) {
-  SeedMt19937(RandomGenerator, platform::MillisecondsSinceStart());
-  StartProgress();
-  const ModeLayout& layout = LayoutOf(CipherMode);
-  // One buffer of the exact final length; the old text goes first, so the
-  // two are never held at once.
-  ByteString().swap(CipherText);
-  ByteString text;
-  text.resize(static_cast<std::size_t>(
-      CipherTextLength(layout, static_cast<std::int64_t>(source.size()))));
-  EncryptInto(KeyBytes, layout, source, RandomGenerator, text.data(), AdvanceProgress);
-  CipherText.swap(text);
-  WriteLine("");
-  WriteLine("");
-  WriteLine("Talvex Encryption was successful!");
+std::uint8_t* EncryptEntries(std::span<const std::uint8_t> key, const ModeLayout& layout,
+                             std::span<const std::uint8_t> source, Mt19937& generator,
+                             std::uint8_t* out, CipherLoops loops) {
+  const auto count = static_cast<std::int64_t>(source.size());
+  switch (layout.position_width) {
+    case 2: return EncryptEntriesOf<2>(key, source.data(), count, generator, out, loops);
+    case 4: return EncryptEntriesOf<4>(key, source.data(), count, generator, out, loops);
+    default: return EncryptEntriesOf<8>(key, source.data(), count, generator, out, loops);
+  }
+}
+
+std::int64_t EncryptionStarsUpTo(std::int64_t done, std::int64_t total, std::int64_t stars,
+                                 ProgressFn progress) {
+  for (;;) {
+    const std::int64_t at = NextStarAt(total, stars);
+    if (at > done) return stars;
+    progress(at, total);
+    stars = std::max<std::int64_t>(stars, ProgressCount(at, total));
+  }
+}
+
+void EncryptInto(std::span<const std::uint8_t> key, const ModeLayout& layout,
+                 std::span<const std::uint8_t> source, Mt19937& generator,
+                 std::uint8_t* out, ProgressFn progress, CipherLoops loops) {
+  WriteHead(key, layout, generator, out);
+  out += HeadLength(layout);
+  const auto total = static_cast<std::int64_t>(source.size());
+  std::int64_t done = 0;
+  std::int64_t stars = 0;
+  while (done < total) {
+    // Only at the next star point can the progress bar change.
+    const std::int64_t until = progress ? std::min(total, NextStarAt(total, stars)) : total;
+    out = EncryptEntries(key, layout, source.subspan(done, until - done), generator, out, loops);
+    done = until;
+    if (progress) stars = EncryptionStarsUpTo(done, total, stars, progress);
+  }
+  std::memcpy(out, kEndMarker.data(), kEndMarker.size());
 }

@@ -44,6 +44,13 @@ constexpr const ModeLayout& LayoutOf(std::int32_t mode) {
   return mode == 8 ? kModeLayouts[0] : mode == 16 ? kModeLayouts[1] : kModeLayouts[2];
 }
 
+// Length of the head: mode code, comma and signature block (D - 1).
+constexpr std::int64_t HeadLength(const ModeLayout& layout) { return layout.first_entry - 1; }
+
+// Validation reads nothing beyond the shortest text of the widest mode:
+// the first this many characters of a text, and its length, decide.
+inline constexpr std::int64_t kValidatedLength = kModeLayouts[2].shortest_text;
+
 // Length of the text for a source of n bytes: D + nE + 6.
 constexpr std::int64_t CipherTextLength(const ModeLayout& layout, std::int64_t n) {
   return layout.shortest_text + n * layout.entry_length;

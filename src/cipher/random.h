@@ -43,6 +43,11 @@ void SeedMt19937(Mt19937& generator, std::uint32_t seed);
 // Twists the state into the next block and tempers it into output.
 void RefillMt19937(Mt19937& generator);
 
+// Moves the generator on by count outputs, as count calls of NextMt19937
+// would, without tempering the blocks it passes over: how a chunk of the
+// work learns the state its own draws start from.
+void AdvanceMt19937(Mt19937& generator, std::int64_t count);
+
 inline std::uint32_t NextMt19937(Mt19937& generator) {
   if (generator.next == kMtWords) RefillMt19937(generator);
   return generator.output[generator.next++];

@@ -55,7 +55,7 @@ std::int32_t ValidateText(std::span<const std::uint8_t> text, std::span<const st
   return 0;
 }
 
-bool ValidateCipherText() {
-  CipherMode = ValidateText(CipherText, KeyBytes);
+bool ValidateCipherText(std::span<const std::uint8_t> head) {
+  CipherMode = ValidateText(head, KeyBytes);
   return CipherMode != 0;
 }

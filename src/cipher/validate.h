@@ -25,5 +25,7 @@ std::int32_t HexToInt(std::string_view field);
 // Returns the mode of the text (8, 16 or 32) when they match, 0 otherwise.
 std::int32_t ValidateText(std::span<const std::uint8_t> text, std::span<const std::uint8_t> key);
 
-// Validates CipherText against KeyBytes and sets CipherMode from the result.
-bool ValidateCipherText();
+// Validates a text against KeyBytes and sets CipherMode from the result.
+// head holds the text's first kValidatedLength characters, or all of a
+// shorter one: nothing further decides.
+bool ValidateCipherText(std::span<const std::uint8_t> head);

@@ -2,6 +2,7 @@
 
 #include "cipher/decrypt.h"
 #include "cipher/encrypt.h"
+#include "cipher/format.h"
 #include "cipher/validate.h"
 #include "cli/console.h"
 #include "cli/naming.h"
@@ -37,6 +38,16 @@ bool OutputRefused(const std::string& path, const std::vector<std::string>& args
   return false;
 }
 
+// Opens the text to test or decrypt and reads as much of it as validation
+// looks at.
+ByteString OpenText(InputFile& in, const std::string& path) {
+  OpenInput(in, path);
+  ByteString head;
+  head.resize(static_cast<std::size_t>(kValidatedLength));
+  head.resize(static_cast<std::size_t>(ReadInput(in, head.data(), kValidatedLength)));
+  return head;
+}
+
 void RunTest(const std::vector<std::string>& args) {
   if (!LoadKeyFile(args[1])) return;
   if (args[0] != "-t") return;
@@ -45,8 +56,12 @@ void RunTest(const std::vector<std::string>& args) {
     ShowError("INPUTFILE is not an encrypted 'Talvex File'!");
     return;
   }
-  CipherText = ReadWholeFile(input);
-  if (ValidateCipherText()) {
+  InputFile in;
+  const ByteString head = OpenText(in, input);
+  // A file is tested by its head and size alone; a pipe is read to its end
+  // as a file would have been, so that its writer is not cut off.
+  InputLength(in);
+  if (ValidateCipherText(head)) {
     ShowLine("File: " + input + " is a valid 'Talvex Encryption' file!", true);
     WriteLine("");
     WriteLine("");
@@ -68,10 +83,13 @@ void RunEncrypt(const std::vector<std::string>& args) {
   }
   const std::string path = EncryptedOutputPath(input, args[3]);
   if (OutputRefused(path, args)) return;
-  SourceBytes = ReadWholeFile(input);
-  EncryptBytes(SourceBytes);
-  ByteString().swap(SourceBytes);  // not needed for the write
-  WriteWholeFile(path, CipherText);
+  // An input that cannot be opened is reported before the progress scale.
+  InputFile in;
+  OpenInput(in, input);
+  OutputFile out;
+  CreateOutput(out, path);
+  EncryptBytes(in, out);
+  FinishOutput(out);
 }
 
 void RunDecrypt(const std::vector<std::string>& args) {
@@ -84,16 +102,18 @@ void RunDecrypt(const std::vector<std::string>& args) {
     ShowError("INPUTFILE must have 'tvx' extension!");
     return;
   }
-  CipherText = ReadWholeFile(input);
-  if (!ValidateCipherText()) {
+  InputFile in;
+  const ByteString head = OpenText(in, input);
+  if (!ValidateCipherText(head)) {
     ShowError("This is NOT a valid KEYFILE and/or TALVEX File!");
     return;
   }
   const std::string path = DecryptedOutputPath(input, args[3]);
   if (OutputRefused(path, args)) return;
-  DecryptCipherText();
-  ByteString().swap(CipherText);  // not needed for the write
-  WriteWholeFile(path, PlainBytes);
+  OutputFile out;
+  CreateOutput(out, path);
+  DecryptCipherText(head, in, out);
+  FinishOutput(out);
 }
 
 void RunEncryptOrDecrypt(const std::vector<std::string>& args) {

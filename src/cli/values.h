@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-// Leaves new elements uninitialised, so that a buffer sized for a whole file
-// or cipher text is not zero-filled first only to be overwritten at once.
+// Leaves new elements uninitialised, so that a buffer sized for a whole key
+// or a chunk is not zero-filled first only to be overwritten at once.
 template <typename T>
 struct NoInitAllocator : std::allocator<T> {
   template <typename U>
@@ -27,15 +27,14 @@ struct NoInitAllocator : std::allocator<T> {
   }
 };
 
-// File contents, key, cipher text and decrypted text. 0-based in memory;
+// File contents, key, chunks of text and bytes. 0-based in memory;
 // the position arithmetic of the format is 1-based and says so where used.
 using ByteString = std::vector<std::uint8_t, NoInitAllocator<std::uint8_t>>;
 
+// The files to encrypt or decrypt and their results pass through in
+// chunks (keyio/files.h, cipher/*_stream.cpp); only the key is held whole.
 extern ByteString KeyBytes;     // the loaded key file
 extern std::int32_t CipherMode; // 8, 16 or 32; 0 after a failed validation
-extern ByteString SourceBytes;  // the file to encrypt
-extern ByteString CipherText;   // the encrypted text, made or read
-extern ByteString PlainBytes;   // the decrypted bytes
 
 // Releases every process-wide value.
 void ReleaseValues();

@@ -1,7 +1,9 @@
 #include "keyio/files.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "cli/failure.h"
-#include "platform/files.h"
 
 namespace {
 
@@ -9,72 +11,167 @@ std::string Quoted(const char* what, const std::string& path) {
   return std::string(what) + " \"" + path + "\"";
 }
 
-// Closes a file on every way out of a call, the failing ones included.
-struct CloseOnExit {
-  platform::FileHandle file;
-  ~CloseOnExit() {
-    if (file != platform::kNoFile) platform::CloseFile(file);
-  }
-};
+[[noreturn]] void UnableToRead(const std::string& path) {
+  RaiseFailure(kFileError, Quoted("Unable to read file", path));
+}
 
-// Removes a temporary file unless it was completed and renamed.
-struct DeleteOnExit {
-  const std::string& path;
-  bool keep = false;
-  ~DeleteOnExit() {
-    if (!keep) platform::DeleteFile(path);
+// Chunks of a pipe or device of unknown length, before they are joined.
+constexpr std::int64_t kPipeChunk = std::int64_t{16} << 20;
+
+// Reads a pipe or device until it ends or holds more than max bytes; false
+// in that case. Chunk by chunk, and joined into content only at the end,
+// so that a large key never needs twice its size while it grows.
+bool ReadUnsizedWithin(InputFile& in, std::int64_t max, ByteString& content) {
+  std::vector<ByteString> chunks;
+  std::int64_t total = 0;
+  for (;;) {
+    ByteString chunk;
+    chunk.resize(static_cast<std::size_t>(std::min(kPipeChunk, max + 1 - total)));
+    const std::int64_t n = ReadInput(in, chunk.data(), static_cast<std::int64_t>(chunk.size()));
+    chunk.resize(static_cast<std::size_t>(n));
+    total += n;
+    chunks.push_back(std::move(chunk));
+    if (total > max) return false;
+    if (n == 0) break;
   }
-};
+  content.clear();
+  content.resize(static_cast<std::size_t>(total));
+  std::int64_t at = 0;
+  for (ByteString& chunk : chunks) {
+    std::copy(chunk.begin(), chunk.end(), content.begin() + at);
+    at += static_cast<std::int64_t>(chunk.size());
+    ByteString().swap(chunk);
+  }
+  return true;
+}
 
 }  // namespace
 
+InputFile::~InputFile() {
+  if (file != platform::kNoFile) platform::CloseFile(file);
+}
+
+void OpenInput(InputFile& in, const std::string& path) {
+  in.path = path;
+  in.done = 0;
+  in.file = platform::OpenForReading(path);
+  if (in.file == platform::kNoFile) RaiseFailure(kFileError, Quoted("Unable to open file", path));
+  in.size = platform::FileSize(in.file);
+  if (in.size == -1) UnableToRead(path);
+}
+
+std::int64_t ReadInput(InputFile& in, std::uint8_t* buffer, std::int64_t want) {
+  // A file that grew since it was opened is read as far as its size then.
+  if (in.SizeKnown()) want = std::min(want, in.size - in.done);
+  std::int64_t got = 0;
+  while (got < want) {
+    const std::int64_t n = platform::ReadSome(in.file, buffer + got, want - got);
+    if (n < 0) UnableToRead(in.path);
+    if (n == 0) {
+      // A file that shrank since it was opened.
+      if (in.SizeKnown()) UnableToRead(in.path);
+      break;
+    }
+    got += n;
+  }
+  in.done += got;
+  return got;
+}
+
+std::int64_t InputLength(InputFile& in) {
+  if (in.SizeKnown()) return in.size;
+  ByteString sink;
+  sink.resize(1 << 20);
+  while (ReadInput(in, sink.data(), static_cast<std::int64_t>(sink.size())) > 0) {
+  }
+  return in.done;
+}
+
 bool ReadWholeFileWithin(const std::string& path, std::int64_t min, std::int64_t max,
                          ByteString& content) {
-  const platform::FileHandle file = platform::OpenForReading(path);
-  if (file == platform::kNoFile) RaiseFailure(kFileError, Quoted("Unable to open file", path));
-  CloseOnExit closer{file};
-  const std::int64_t size = platform::FileSize(file);
-  if (size < 0) RaiseFailure(kFileError, Quoted("Unable to read file", path));
-  if (size < min || size > max) return false;
-  content.clear();
-  content.resize(static_cast<std::size_t>(size));
-  std::int64_t done = 0;
-  while (done < size) {
-    const std::int64_t n = platform::ReadSome(file, content.data() + done, size - done);
-    // A file that shrank since its size was taken, or a device error: never
-    // hand on short or made-up content.
-    if (n <= 0) RaiseFailure(kFileError, Quoted("Unable to read file", path));
-    done += n;
+  InputFile in;
+  OpenInput(in, path);
+  if (!in.SizeKnown()) {
+    ByteString read;
+    if (!ReadUnsizedWithin(in, max, read) || static_cast<std::int64_t>(read.size()) < min) return false;
+    content.swap(read);
+    return true;
   }
+  if (in.size < min || in.size > max) return false;
+  content.clear();
+  content.resize(static_cast<std::size_t>(in.size));
+  ReadInput(in, content.data(), in.size);
   return true;
 }
 
 ByteString ReadWholeFile(const std::string& path) {
   ByteString content;
-  ReadWholeFileWithin(path, 0, INT64_MAX, content);
+  ReadWholeFileWithin(path, 0, INT64_MAX - 1, content);
   return content;
 }
 
-void WriteWholeFile(const std::string& path, const ByteString& content) {
-  std::string temp_path;
-  const platform::FileHandle file = platform::CreateTempBeside(path, temp_path);
-  if (file == platform::kNoFile) RaiseFailure(kFileError, Quoted("Unable to create file", path));
-  DeleteOnExit remover{temp_path};
-  {
-    CloseOnExit closer{file};
-    const auto size = static_cast<std::int64_t>(content.size());
-    std::int64_t done = 0;
-    while (done < size) {
-      const std::int64_t n = platform::WriteSome(file, content.data() + done, size - done);
-      if (n <= 0) RaiseFailure(kFileError, "Stream write error");
-      done += n;
+// ---- Outputs ----
+
+namespace {
+
+// Holds a failure of the given kind in out, with the call chain of here.
+void Hold(OutputFile& out, const char* kind, std::string message) {
+  if (out.Failed()) return;
+  try {
+    RaiseFailure(kind, std::move(message));
+  } catch (...) {
+    out.failure = std::current_exception();
+  }
+}
+
+void Close(OutputFile& out) {
+  const platform::FileHandle file = out.file;
+  out.file = platform::kNoFile;
+  // A failed close can mean data that never reached the disk.
+  if (file != platform::kNoFile && !platform::CloseFile(file)) Hold(out, kFileError, "Stream write error");
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() {
+  if (file != platform::kNoFile) platform::CloseFile(file);
+  if (!complete && !temp_path.empty()) platform::DeleteFile(temp_path);
+}
+
+void CreateOutput(OutputFile& out, const std::string& path) {
+  out.path = path;
+  out.file = platform::CreateTempBeside(path, out.temp_path);
+  if (out.file == platform::kNoFile) {
+    out.temp_path.clear();
+    Hold(out, kFileError, Quoted("Unable to create file", path));
+  }
+}
+
+void WriteOutput(OutputFile& out, const std::uint8_t* data, std::int64_t size) {
+  if (out.Failed()) return;
+  while (size > 0) {
+    const std::int64_t n = platform::WriteSome(out.file, data, size);
+    if (n <= 0) {
+      Hold(out, kFileError, "Stream write error");
+      // The disk space of what was written goes back at once.
+      Close(out);
+      platform::DeleteFile(out.temp_path);
+      out.temp_path.clear();
+      return;
     }
-    closer.file = platform::kNoFile;
-    // A failed close can mean data that never reached the disk.
-    if (!platform::CloseFile(file)) RaiseFailure(kFileError, "Stream write error");
+    data += n;
+    size -= n;
   }
-  if (!platform::ReplaceFile(temp_path, path)) {
-    RaiseFailure(kFileError, Quoted("Unable to create file", path));
+}
+
+void FinishOutput(OutputFile& out) {
+  if (!out.Failed() && platform::FileExists(out.path) && !platform::SyncFile(out.file)) {
+    Hold(out, kFileError, "Stream write error");
   }
-  remover.keep = true;
+  Close(out);
+  if (out.Failed()) std::rethrow_exception(out.failure);
+  if (!platform::ReplaceFile(out.temp_path, out.path)) {
+    RaiseFailure(kFileError, Quoted("Unable to create file", out.path));
+  }
+  out.complete = true;
 }

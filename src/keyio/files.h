@@ -1,23 +1,86 @@
-// Whole-file reading and writing: each call opens its file, moves the whole
-// content and closes it again. Failures end the process through the failure
-// report.
+// Files as the tool moves them: a key read whole, inputs read in chunks
+// from their start, outputs written to a temporary file beside the target
+// and renamed over it once complete. Failures end the process through the
+// failure report.
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "cli/values.h"
+#include "platform/files.h"
+
+// Like ReadWholeFile (below), but when the file's size lies outside min to
+// max bytes the result is false and content is left alone: a far too large
+// file is refused from its size on disk, without the wait for reading it.
+// A pipe or device is read until it ends or holds more than max bytes.
+bool ReadWholeFileWithin(const std::string& path, std::int64_t min, std::int64_t max,
+                         ByteString& content);
 
 // The whole content of an existing file.
 ByteString ReadWholeFile(const std::string& path);
 
-// Like ReadWholeFile, but when the file's size lies outside min to max bytes
-// nothing is read and the result is false: a far too large file is refused
-// without the wait for reading it.
-bool ReadWholeFileWithin(const std::string& path, std::int64_t min, std::int64_t max,
-                         ByteString& content);
+// An input, read in chunks from its start. Closed when it goes.
+struct InputFile {
+  std::string path;
+  platform::FileHandle file = platform::kNoFile;
+  // The size on disk when it was opened, and as far as it is read; or
+  // platform::kNotAFile for a pipe or device, which is read to its end.
+  std::int64_t size = 0;
+  std::int64_t done = 0;  // bytes read so far
 
-// Replaces whatever is at path by exactly the bytes of content. The bytes
-// go to a new file beside path that is renamed over it only once complete,
-// so a failure leaves an existing file as it was.
-void WriteWholeFile(const std::string& path, const ByteString& content);
+  InputFile() = default;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile();
+  bool SizeKnown() const { return size >= 0; }
+};
+
+// Opens an existing file for reading; "Unable to open file" when that
+// fails.
+void OpenInput(InputFile& in, const std::string& path);
+
+// Reads up to want bytes, fewer only where the input ends; returns the
+// count read. A read error, or a file that ends before the size it had when
+// opened, raises "Unable to read file": never short or made-up content.
+std::int64_t ReadInput(InputFile& in, std::uint8_t* buffer, std::int64_t want);
+
+// The input's whole length: its size on disk, or for a pipe or device what
+// it still holds is read (and dropped) to its end and counted.
+std::int64_t InputLength(InputFile& in);
+
+// An output under construction. Its bytes go to a new file beside path,
+// renamed over path only once complete; until then an existing file at path
+// stays as it was, and the new file is removed again when the output goes
+// uncompleted.
+struct OutputFile {
+  std::string path;
+  std::string temp_path;
+  platform::FileHandle file = platform::kNoFile;
+  // The first failure to create or write the file. It is held rather than
+  // raised, so that it reaches the user where a write after the work would
+  // have: after the success line.
+  std::exception_ptr failure;
+  bool complete = false;
+
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile();
+  bool Failed() const { return failure != nullptr; }
+};
+
+// Starts an output at path. A file that cannot be created is the failure
+// "Unable to create file" naming path.
+void CreateOutput(OutputFile& out, const std::string& path);
+
+// Appends size bytes. A failed write is the failure "Stream write error";
+// after a failure nothing more is written.
+void WriteOutput(OutputFile& out, const std::uint8_t* data, std::int64_t size);
+
+// Completes the output: raises the failure held, if any; otherwise, when
+// an existing file is replaced, brings the new data to the disk first (so
+// a crash leaves the old file or the new one, never an empty one), then
+// closes the file and renames it over path.
+void FinishOutput(OutputFile& out);

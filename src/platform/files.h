@@ -23,7 +23,13 @@ bool SameFile(const std::string& a, const std::string& b);
 // platform can do so.
 FileHandle OpenForReading(const std::string& path);
 
-// Size in bytes of an open file, or -1 when it cannot be told.
+// What FileSize says of a pipe, terminal or other device: it has no size
+// on disk and is read to its end instead.
+inline constexpr std::int64_t kNotAFile = -2;
+
+// Size in bytes of an open regular file; kNotAFile for anything else that
+// can be read (a pipe, a character or block device); -1 when it cannot be
+// told.
 std::int64_t FileSize(FileHandle file);
 
 // Reads up to size bytes at the current position: the count read, 0 at the
@@ -33,6 +39,9 @@ std::int64_t ReadSome(FileHandle file, void* buffer, std::int64_t size);
 // Writes up to size bytes: the count written, or -1 on an error. May write
 // fewer bytes than asked.
 std::int64_t WriteSome(FileHandle file, const void* buffer, std::int64_t size);
+
+// Makes the data written so far reach the disk; false when that fails.
+bool SyncFile(FileHandle file);
 
 // Closes the file; false when the close reported an error (for a file being
 // written, data may then be lost).

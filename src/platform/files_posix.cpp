@@ -30,18 +30,19 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 FileHandle OpenForReading(const std::string& path) {
-  // O_NONBLOCK keeps a FIFO without a writer from hanging the open; it is
-  // cleared at once so that reads behave as usual.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return kNoFile;
-  int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  return fd;
+  // A FIFO is read as cat reads it: the open waits for a writer, and its
+  // end is where the last writer closes it.
+  for (;;) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd >= 0) return fd;
+    if (errno != EINTR) return kNoFile;
+  }
 }
 
 std::int64_t FileSize(FileHandle file) {
   struct stat st {};
   if (::fstat(Fd(file), &st) != 0) return -1;
+  if (!S_ISREG(st.st_mode)) return kNotAFile;
   return static_cast<std::int64_t>(st.st_size);
 }
 
@@ -60,6 +61,13 @@ std::int64_t WriteSome(FileHandle file, const void* buffer, std::int64_t size) {
     ssize_t n = ::write(Fd(file), buffer, static_cast<std::size_t>(size));
     if (n < 0 && errno == EINTR) continue;
     return n;
+  }
+}
+
+bool SyncFile(FileHandle file) {
+  for (;;) {
+    if (::fdatasync(Fd(file)) == 0) return true;
+    if (errno != EINTR) return false;
   }
 }
 

@@ -66,6 +66,8 @@ FileHandle OpenForReading(const std::string& path) {
 }
 
 std::int64_t FileSize(FileHandle file) {
+  // Pipes and character devices (a console, NUL) have no size to ask for.
+  if (GetFileType(Handle(file)) != FILE_TYPE_DISK) return kNotAFile;
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(Handle(file), &size)) return -1;
   return size.QuadPart;
@@ -75,7 +77,9 @@ std::int64_t ReadSome(FileHandle file, void* buffer, std::int64_t size) {
   const DWORD request = size > kMaxTransfer ? kMaxTransfer : static_cast<DWORD>(size);
   DWORD done = 0;
   if (!ReadFile(Handle(file), buffer, request, &done, nullptr)) {
-    return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    // A pipe whose writer has gone says so instead of reporting its end.
+    const DWORD error = GetLastError();
+    return error == ERROR_HANDLE_EOF || error == ERROR_BROKEN_PIPE ? 0 : -1;
   }
   return done;
 }
@@ -86,6 +90,8 @@ std::int64_t WriteSome(FileHandle file, const void* buffer, std::int64_t size) {
   if (!WriteFile(Handle(file), buffer, request, &done, nullptr)) return -1;
   return done;
 }
+
+bool SyncFile(FileHandle file) { return FlushFileBuffers(Handle(file)) != 0; }
 
 bool CloseFile(FileHandle file) { return CloseHandle(Handle(file)) != 0; }
 

@@ -1,0 +1,118 @@
+// Decryption of a text of any size in a few chunks of memory: the text is
+// read a window of whole entries at a time, each window is decoded on a
+// core of its own, and the bytes are written in order.
+#include <algorithm>
+#include <exception>
+#include <vector>
+
+#include "cipher/decrypt.h"
+#include "cli/console.h"
+#include "keyio/files.h"
+#include "keyio/pipeline.h"
+
+namespace {
+
+struct DecryptJob {
+  ByteString window;        // the text from the chunk's first entry on
+  std::int64_t length = 0;  // characters in it
+  bool last = false;        // it reaches the end of the text
+  ByteString plain;         // the decoded bytes
+  std::int64_t count = 0;   // how many
+  bool stopped = false;     // decoding ended in this window
+  std::exception_ptr failure;
+};
+
+}  // namespace
+
+void DecryptStream(std::span<const std::uint8_t> key, std::int32_t mode,
+                   std::span<const std::uint8_t> head, InputFile& source, OutputFile& out,
+                   const Progress& progress, const StreamOptions& options) {
+  const ModeLayout& layout = LayoutOf(mode);
+  const int workers = options.workers > 0 ? options.workers : DefaultWorkers();
+  const std::int64_t chunk = std::max<std::int64_t>(options.chunk_entries, 1);
+  // A window holds a chunk's entries and the characters after them that
+  // deciding on its last entry may read; the next window starts with those.
+  // The first starts with what head holds past the header, which for tiny
+  // chunks is more.
+  const std::int64_t entries_span = chunk * layout.entry_length;
+  const std::int64_t window_size = entries_span + kWindowLookahead;
+  const std::int64_t window_room = window_size + kValidatedLength;
+  std::vector<DecryptJob> jobs(static_cast<std::size_t>(2 * workers + 2));
+
+  const bool known = source.SizeKnown();
+  if (known) progress.start();
+  // Read but not yet in a window: at first what head holds past the header.
+  const std::size_t header = static_cast<std::size_t>(std::min<std::int64_t>(
+      HeadLength(layout), static_cast<std::int64_t>(head.size())));
+  ByteString carry(head.begin() + static_cast<std::ptrdiff_t>(header), head.end());
+  bool finished = false;
+  std::int64_t entries = 0;  // decoded and taken back
+  std::int64_t stars = 0;
+
+  // The bar of a pipe is drawn once its length is known: at the end.
+  auto draw_late_bar = [&] {
+    const std::int64_t length = InputLength(source);
+    progress.start();
+    DecryptionStarsUpTo(mode, entries, length, 0, progress.advance);
+  };
+
+  PipelineSteps steps;
+  steps.make = [&](int slot) {
+    if (finished) return false;
+    DecryptJob& job = jobs[static_cast<std::size_t>(slot)];
+    if (job.window.empty()) {
+      job.window.resize(static_cast<std::size_t>(window_room));
+      // The last window may hold a few entries more than a chunk.
+      job.plain.resize(static_cast<std::size_t>(window_room / layout.entry_length + 1));
+    }
+    std::copy(carry.begin(), carry.end(), job.window.begin());
+    const auto carried = static_cast<std::int64_t>(carry.size());
+    const std::int64_t want = std::max<std::int64_t>(window_size - carried, 0);
+    const std::int64_t got = ReadInput(source, job.window.data() + carried, want);
+    job.length = carried + got;
+    // Only the end of the text fills a window short.
+    job.last = got < want || (known && source.done == source.size);
+    if (!job.last) {
+      carry.assign(job.window.begin() + entries_span, job.window.begin() + job.length);
+    }
+    finished = job.last;
+    return true;
+  };
+  steps.work = [&](int slot) {
+    DecryptJob& job = jobs[static_cast<std::size_t>(slot)];
+    job.count = 0;
+    job.failure = nullptr;
+    try {
+      job.stopped = DecodeWindow({job.window.data(), static_cast<std::size_t>(job.length)}, key,
+                                 mode, job.last ? INT64_MAX : chunk, job.plain.data(), job.count,
+                                 options.loops);
+    } catch (...) {
+      job.failure = std::current_exception();
+      job.stopped = true;
+    }
+  };
+  steps.take = [&](int slot) {
+    const DecryptJob& job = jobs[static_cast<std::size_t>(slot)];
+    entries += job.count;
+    if (known) stars = DecryptionStarsUpTo(mode, entries, source.size, stars, progress.advance);
+    if (job.failure) {
+      // The run stops inside the row of stars, whatever a write did before.
+      if (!known) draw_late_bar();
+      std::rethrow_exception(job.failure);
+    }
+    return !job.stopped && !job.last;
+  };
+  steps.write = [&](int slot) {
+    const DecryptJob& job = jobs[static_cast<std::size_t>(slot)];
+    WriteOutput(out, job.plain.data(), job.count);
+  };
+  RunPipeline(static_cast<int>(jobs.size()), workers, steps);
+  if (!known) draw_late_bar();
+}
+
+void DecryptCipherText(std::span<const std::uint8_t> head, InputFile& source, OutputFile& out) {
+  DecryptStream(KeyBytes, CipherMode, head, source, out, {StartProgress, AdvanceProgress});
+  WriteLine("");
+  WriteLine("");
+  WriteLine("Talvex Decryption was successful!");
+}
