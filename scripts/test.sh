@@ -1,8 +1,9 @@
 #!/bin/sh
 # Builds everything and runs every test: the suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the Windows build under wine (when the cross
-# compiler is there), and last the release suite, whose CTest summary ends
-# the output. Installs the packages it needs first when they are missing.
+# compiler is there), and last the release suite with the install, package
+# and manual page checks, whose CTest summary ends the output. Installs the
+# packages it needs first when they are missing.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/setup.sh test
