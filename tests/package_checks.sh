@@ -92,6 +92,7 @@ manual)
   else
     need mandoc
   fi
+  grep -q "^\.TH TALVEX 1 .* \"talvex $version\" " "$page" || fail "the page's title line does not name talvex $version"
   # The page as text, one line per paragraph.
   groff -man -Tascii -rLL=250n -rHY=0 -P-cbou "$page" >"$work/page.txt" 2>/dev/null
   for word in '-e' '-d' '-t' '-i' '-h' NO_COLOR FORCE_COLOR CLICOLOR_FORCE TERM \
