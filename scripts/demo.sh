@@ -1,8 +1,10 @@
 #!/bin/sh
 # Builds talvex and shows its main job on a sample it makes itself: a random
 # key and file, encrypted, tested, decrypted and compared byte for byte.
+# Installs the build's packages first when they are missing.
 set -eu
 cd "$(dirname "$0")/.."
+sh scripts/setup.sh demo
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j2 --target talvex >/dev/null
 talvex=$PWD/build/talvex

@@ -1,10 +1,12 @@
 #!/bin/sh
 # Builds everything and runs every test: the suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the Windows build under wine (when the cross
-# compiler is there), and last the release suite, whose CTest summary ends
-# the output.
+# compiler is there), and last the release suite with the install, package
+# and manual page checks, whose CTest summary ends the output. Installs the
+# packages it needs first when they are missing.
 set -eu
 cd "$(dirname "$0")/.."
+sh scripts/setup.sh test
 
 echo "== sanitizer build and tests"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTALVEX_SANITIZE=ON -DTALVEX_BENCH=OFF >/dev/null
