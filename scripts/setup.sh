@@ -19,11 +19,12 @@ set -eu
 demo_packages="cmake g++ libgtest-dev libbenchmark-dev"
 #   g++-mingw-w64-x86-64-posix wine64   Windows cross build and its tests
 #   time util-linux    peak memory and pseudo-terminals in the tests
+#   strace             what reaches the disk before a replacing rename
 #   clang              fuzzing
 #   dpkg-dev file      the .deb's dependencies (dpkg-shlibdeps)
 #   groff-base mandoc  manual page checks
 test_packages="$demo_packages g++-mingw-w64-x86-64-posix wine64 time util-linux
-  clang dpkg-dev file groff-base mandoc"
+  strace clang dpkg-dev file groff-base mandoc"
 
 case "${1:-test}" in
   demo) packages=$demo_packages ;;

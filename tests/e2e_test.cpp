@@ -2,6 +2,7 @@
 // and the bytes left on disk.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <sys/stat.h>
@@ -240,6 +241,73 @@ TEST_F(E2EFlow, ReplacesAnExistingOutputOnlyOnSuccess) {
   EXPECT_EQ(NewFiles(), std::vector<std::string>{"dat#out.tvx"});
 }
 
+TEST_F(E2EFlow, PipesAndDevicesAreReadToTheirEnd) {
+  if (TestingWindowsBuild()) GTEST_SKIP() << "/dev/stdin and FIFOs are POSIX names";
+  // An input from a pipe: "/dev/stdin" has no extension, so "#p.tvx".
+  const std::string source = RandomBytes(100000, 5);
+  ToolOptions piped;
+  piped.input = &source;
+  const ToolResult encrypted = Run({"-e", "key", "/dev/stdin", "p.tvx"}, piped);
+  EXPECT_EQ(encrypted.out, Lines(KeyLine(4096) + Bar(64, "Encryption")));
+  EXPECT_EQ(encrypted.status, 0) << encrypted.err;
+  const std::string text = ReadFile(dir / "#p.tvx");
+  EXPECT_EQ(text.size(), 58 + 8 * source.size());
+  ExpectRun({"-d", "key", "#p.tvx", "back"}, KeyLine(4096) + Bar(63, "Decryption"));
+  EXPECT_TRUE(ReadFile(dir / "back.#p.") == source);
+  // An empty pipe is an empty input.
+  const std::string nothing;
+  piped.input = &nothing;
+  EXPECT_EQ(Run({"-e", "key", "/dev/stdin", "e.tvx"}, piped).out, Lines(KeyLine(4096) + Bar(0, "Encryption")));
+  EXPECT_EQ(ReadFile(dir / "#e.tvx").size(), 58u);
+  // A key from a pipe, and one a byte too short.
+  piped.input = &key;
+  EXPECT_EQ(Run({"-e", "/dev/stdin", "in.dat", "k.tvx"}, piped).out,
+            Lines(KeyLine(4096) + Bar(64, "Encryption")));
+  ExpectRun({"-d", "key", "dat#k.tvx", "k"}, KeyLine(4096) + Bar(63, "Decryption"));
+  EXPECT_EQ(ReadFile(dir / "k.dat"), ReadFile(dir / "in.dat"));
+  const std::string short_key = key.substr(0, 99);
+  piped.input = &short_key;
+  EXPECT_EQ(Run({"-t", "/dev/stdin", "x.tvx"}, piped).out,
+            Lines(Error("KEYFILE SIZE must be between 100 bytes and 1 GB!")));
+  // A FIFO whose name ends in .tvx, tested and decrypted.
+  ASSERT_EQ(::mkfifo((dir / "f.tvx").c_str(), 0600), 0);
+  {
+    FifoFeeder feeder(dir / "f.tvx", text);
+    ExpectRun({"-t", "key", "f.tvx"}, KeyLine(4096) + Line("File: f.tvx is a valid 'Talvex Encryption' file!") + "\n\n");
+  }
+  {
+    FifoFeeder feeder(dir / "f.tvx", text);
+    ExpectRun({"-d", "key", "f.tvx", "fifo.out"}, KeyLine(4096) + Bar(63, "Decryption"));
+  }
+  EXPECT_TRUE(ReadFile(dir / "fifo.f.t") == source);
+}
+
+TEST_F(E2EFlow, AReplacedOutputReachesTheDiskBeforeTheRename) {
+  if (TestingWindowsBuild()) GTEST_SKIP() << "traced on Linux; Windows flushes the same way";
+  if (!PathExists("/usr/bin/strace")) {
+    if (std::getenv("CI") != nullptr) GTEST_FAIL() << "strace is needed";
+    GTEST_SKIP() << "strace is not installed";
+  }
+  ToolOptions traced;
+  traced.native = true;
+  traced.prefix = {"/usr/bin/strace", "-f", "-qq", "-o", dir / "trace", "-e",
+                   "trace=fsync,fdatasync,rename,renameat,renameat2"};
+  // A new output is not flushed (like cp); one that replaces a file is,
+  // before the rename, so a crash leaves either the old or the new file.
+  for (const bool replacing : {false, true}) {
+    EXPECT_EQ(RunTool(dir.path, {"-e", "key", "in.dat", "out.tvx"}, traced).status, 0);
+    const std::string trace = ReadFile(dir / "trace");
+    const auto sync = trace.find("fdatasync(");
+    const auto rename = trace.find("rename");
+    ASSERT_NE(rename, std::string::npos) << trace;
+    if (replacing) {
+      EXPECT_LT(sync, rename) << trace;
+    } else {
+      EXPECT_EQ(sync, std::string::npos) << trace;
+    }
+  }
+}
+
 TEST_F(E2EFlow, ColoursWhenForced) {
   ToolOptions colour;
   colour.force_colour = true;
@@ -316,17 +384,56 @@ TEST_F(E2EFailure, UnreadableAndReadOnlyFilesAsAnUnprivilegedUser) {
   EXPECT_EQ(ReadFile(dir / "sealed/dat#o.tvx"), "keep");
 }
 
-TEST_F(E2EFailure, AFailedWriteLeavesTheOldOutputAndNoTemporaryFile) {
+TEST_F(E2EFailure, AFailedWriteComesAfterTheSuccessLineAndLeavesTheOldOutput) {
   if (TestingWindowsBuild()) GTEST_SKIP() << "file size limits are a POSIX test";
-  WriteFile(dir / "dat#out.tvx", "old");
-  ToolOptions small;
-  small.file_size_limit = 4096;
-  const ToolResult result = RunTool(dir.path, {"-e", "key", "in.dat", "out.tvx"}, small);
+  // A text of several chunks, so that a write can fail part of the way.
+  WriteFile(dir / "big.dat", RandomBytes(700000, 6));
+  ExpectRun({"-e", "key", "big.dat", "big.tvx"}, KeyLine(4096) + Bar(64, "Encryption"));
+  struct Case {
+    std::vector<std::string> args;
+    std::string output;
+    std::int64_t limit;
+    std::string bar;
+  } cases[] = {
+      {{"-e", "key", "in.dat", "out.tvx"}, "dat#out.tvx", 0, Bar(64, "Encryption")},
+      {{"-e", "key", "big.dat", "out.tvx"}, "dat#out.tvx", 4096, Bar(64, "Encryption")},
+      {{"-e", "key", "big.dat", "out.tvx"}, "dat#out.tvx", 3 << 20, Bar(64, "Encryption")},
+      {{"-d", "key", "dat#big.tvx", "back"}, "back.dat", 0, Bar(63, "Decryption")},
+      {{"-d", "key", "dat#big.tvx", "back"}, "back.dat", 300000, Bar(63, "Decryption")},
+  };
+  for (const Case& c : cases) {
+    WriteFile(dir / c.output, "old");
+    ToolOptions limited;
+    limited.file_size_limit = c.limit;
+    const ToolResult result = Run(c.args, limited);
+    EXPECT_EQ(result.status, 217) << c.limit;
+    EXPECT_EQ(result.out, Lines(KeyLine(4096) + c.bar)) << c.limit;
+    EXPECT_TRUE(IsFailureReport(result.err, "FileError: Stream write error")) << result.err;
+    EXPECT_EQ(ReadFile(dir / c.output), "old");
+    std::vector<std::string> expected = {"big.dat", "dat#big.tvx", c.output};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(NewFiles(), expected);
+    std::filesystem::remove(dir / c.output);
+  }
+}
+
+TEST_F(E2EFailure, ADecodingErrorWinsOverAnEarlierFailedWrite) {
+  if (TestingWindowsBuild()) GTEST_SKIP() << "file size limits are a POSIX test";
+  WriteFile(dir / "big.dat", RandomBytes(700000, 6));
+  ExpectRun({"-e", "key", "big.dat", "big.tvx"}, KeyLine(4096) + Bar(64, "Encryption"));
+  std::string text = ReadFile(dir / "dat#big.tvx");
+  const std::size_t bad_entry = 600000;  // 1-based, far past the failed write
+  text.replace(51 + 8 * (bad_entry - 1) + 5, 2, "Z9");
+  WriteFile(dir / "bad.tvx", text);
+  ToolOptions limited;
+  limited.file_size_limit = 1000;
+  const ToolResult result = Run({"-d", "key", "bad.tvx", "back"}, limited);
   EXPECT_EQ(result.status, 217);
-  EXPECT_EQ(result.out, Lines(KeyLine(4096) + Bar(64, "Encryption")));
-  EXPECT_TRUE(IsFailureReport(result.err, "FileError: Stream write error")) << result.err;
-  EXPECT_EQ(ReadFile(dir / "dat#out.tvx"), "old");
-  EXPECT_EQ(NewFiles(), std::vector<std::string>{"dat#out.tvx"});
+  // The stars of the entries before the bad one, and no success line.
+  const std::size_t stars = 64 * (52 + 8 * (bad_entry - 1)) / text.size();
+  EXPECT_EQ(result.out, Lines(KeyLine(4096) + "\n" + kScale + "\n" + std::string(stars, '*')));
+  EXPECT_TRUE(IsFailureReport(result.err, "ConversionError: \"$Z9\" is an invalid integer")) << result.err;
+  EXPECT_EQ(NewFiles(), (std::vector<std::string>{"bad.tvx", "big.dat", "dat#big.tvx"}));
 }
 
 TEST_F(E2EFailure, TextsPassThroughAFewChunksOfMemory) {

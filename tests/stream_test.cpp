@@ -6,8 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -26,35 +24,16 @@
 
 namespace {
 
-// Writes content into a FIFO from a thread of its own, as the writer of a
-// pipe would; the reader sees the end when it is done.
-struct FifoWriter {
-  std::thread thread;
-  FifoWriter(const std::string& path, const ByteString& content) {
-    std::signal(SIGPIPE, SIG_IGN);
-    thread = std::thread([path, &content] {
-      const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-      for (std::size_t at = 0; fd >= 0 && at < content.size();) {
-        const ssize_t n = ::write(fd, content.data() + at, std::min<std::size_t>(100000, content.size() - at));
-        if (n <= 0) break;
-        at += static_cast<std::size_t>(n);
-      }
-      ::close(fd);
-    });
-  }
-  ~FifoWriter() { thread.join(); }
-};
-
 // The input of a streamed run: a file holding content, or a FIFO fed with it.
 struct StreamInput {
   TempDir dir;
-  std::optional<FifoWriter> writer;
+  std::optional<FifoFeeder> writer;
   InputFile in;
   StreamInput(const ByteString& content, bool pipe) {
     const std::string path = dir / "in";
     if (pipe) {
       EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
-      writer.emplace(path, content);
+      writer.emplace(path, std::string(content.begin(), content.end()));
     } else {
       WriteFile(path, std::string(content.begin(), content.end()));
     }

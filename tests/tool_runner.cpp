@@ -15,6 +15,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -67,7 +68,7 @@ std::string Lines(const std::string& text) {
 
 ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
                    const ToolOptions& options) {
-  std::vector<std::string> argv_strings;
+  std::vector<std::string> argv_strings = options.prefix;
   const std::string runner = options.native ? "" : EnvOr("TALVEX_RUNNER", "");
   if (!runner.empty()) argv_strings.push_back(runner);
   argv_strings.push_back(options.native ? TALVEX_BINARY : EnvOr("TALVEX_UNDER_TEST", TALVEX_BINARY));
@@ -92,14 +93,21 @@ ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
   for (auto& s : env_strings) envp.push_back(s.data());
   envp.push_back(nullptr);
 
-  int out_pipe[2], err_pipe[2];
+  int out_pipe[2], err_pipe[2], in_pipe[2] = {-1, -1};
   if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) return {};
+  if (options.input != nullptr && ::pipe2(in_pipe, O_CLOEXEC) != 0) return {};
+  ::signal(SIGPIPE, SIG_IGN);  // the tool may stop reading its stdin early
   const pid_t pid = ::fork();
   if (pid == 0) {
+    ::signal(SIGPIPE, SIG_DFL);
     ::dup2(out_pipe[1], STDOUT_FILENO);
     ::dup2(err_pipe[1], STDERR_FILENO);
-    int null_fd = ::open("/dev/null", O_RDONLY);
-    if (null_fd >= 0) ::dup2(null_fd, STDIN_FILENO);
+    if (options.input != nullptr) {
+      ::dup2(in_pipe[0], STDIN_FILENO);
+    } else {
+      int null_fd = ::open("/dev/null", O_RDONLY);
+      if (null_fd >= 0) ::dup2(null_fd, STDIN_FILENO);
+    }
     if (::chdir(dir.c_str()) != 0) ::_exit(126);
     if (options.file_size_limit >= 0) {
       ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
@@ -123,13 +131,59 @@ ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
   }
   ::close(out_pipe[1]);
   ::close(err_pipe[1]);
+  // The tool's stdin is written beside the draining of its output, so that
+  // neither side waits for the other.
+  std::thread feeder;
+  if (options.input != nullptr) {
+    ::close(in_pipe[0]);
+    feeder = std::thread([fd = in_pipe[1], &data = *options.input] {
+      for (std::size_t at = 0; at < data.size();) {
+        const ssize_t n = ::write(fd, data.data() + at, data.size() - at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;  // the tool stopped reading
+        at += static_cast<std::size_t>(n);
+      }
+      ::close(fd);
+    });
+  }
   ToolResult result;
   Drain(out_pipe[0], err_pipe[0], result.out, result.err);
+  if (feeder.joinable()) feeder.join();
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+struct FifoFeeder::Thread {
+  std::thread thread;
+};
+
+FifoFeeder::FifoFeeder(const std::string& path, std::string content) : thread(new Thread) {
+  ::signal(SIGPIPE, SIG_IGN);  // a reader may stop early
+  thread->thread = std::thread([path, content = std::move(content)] {
+    // Waits for the reader, but not for ever: a tool that never opens the
+    // FIFO must not hang the test.
+    int fd = -1;
+    for (int waited = 0; fd < 0 && waited < 60000; ++waited) {
+      fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+      if (fd < 0) ::usleep(1000);
+    }
+    if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    for (std::size_t at = 0; fd >= 0 && at < content.size();) {
+      const ssize_t n = ::write(fd, content.data() + at, content.size() - at);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      at += static_cast<std::size_t>(n);
+    }
+    if (fd >= 0) ::close(fd);
+  });
+}
+
+FifoFeeder::~FifoFeeder() {
+  thread->thread.join();
+  delete thread;
 }
 
 TempDir::TempDir() {

@@ -23,6 +23,8 @@ struct ToolOptions {
   std::int64_t file_size_limit = -1;      // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
   std::int64_t memory_limit = -1;         // RLIMIT_AS in bytes
   bool native = false;                    // the native build, whatever is under test
+  const std::string* input = nullptr;     // fed to stdin through a pipe (else /dev/null)
+  std::vector<std::string> prefix;        // a program that starts the tool (strace ...)
 };
 
 // Runs the tool with args in directory dir.
@@ -44,6 +46,18 @@ struct TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   std::string operator/(const std::string& name) const { return path + "/" + name; }
+};
+
+// Feeds content into a FIFO at path from a thread of its own, as the writer
+// of a pipe does: it waits for a reader, and the reader sees the end once
+// all is written. Joined when it goes.
+struct FifoFeeder {
+  explicit FifoFeeder(const std::string& path, std::string content);
+  ~FifoFeeder();
+  FifoFeeder(const FifoFeeder&) = delete;
+  FifoFeeder& operator=(const FifoFeeder&) = delete;
+  struct Thread;
+  Thread* thread;
 };
 
 // Whole-file helpers for the tests themselves.
