@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/failure.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ bool ReadUnsizedWithin(InputFile& in, std::int64_t max, ByteString& content) {
   }
   content.clear();
   content.resize(static_cast<std::size_t>(total));
+  platform::AdviseLargePages(content.data(), content.size());
   std::int64_t at = 0;
   for (ByteString& chunk : chunks) {
     std::copy(chunk.begin(), chunk.end(), content.begin() + at);
@@ -100,6 +102,8 @@ bool ReadWholeFileWithin(const std::string& path, std::int64_t min, std::int64_t
   if (in.size < min || in.size > max) return false;
   content.clear();
   content.resize(static_cast<std::size_t>(in.size));
+  // Not yet touched, so the pages the read faults in can be large ones.
+  platform::AdviseLargePages(content.data(), content.size());
   ReadInput(in, content.data(), in.size);
   return true;
 }

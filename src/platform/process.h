@@ -1,6 +1,7 @@
 // What the process learns from and hands back to the operating system.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,12 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv);
 // Fills frames with the code addresses of the current call chain, innermost
 // first, leaving out the skip innermost ones; returns the count filled.
 int CaptureCallChain(void** frames, int max, int skip);
+
+// Asks for large pages (2 MiB) under the memory at data, where the system
+// gives them on request: a large key then loads with a few hundred page
+// faults instead of thousands, and its random lookups miss the TLB less.
+// Nothing changes where it does not.
+void AdviseLargePages(void* data, std::size_t size);
 
 // Writes text to the standard error stream, unbuffered.
 void WriteStandardError(std::string_view text);

@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <execinfo.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace platform {
@@ -27,6 +29,14 @@ int CaptureCallChain(void** frames, int max, int skip) {
   int filled = 0;
   for (int i = skip; i < count && filled < max; ++i) frames[filled++] = all[i];
   return filled;
+}
+
+void AdviseLargePages(void* data, std::size_t size) {
+  // Only whole large pages inside the buffer can be given.
+  constexpr std::uintptr_t kLarge = std::uintptr_t{2} << 20;
+  const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kLarge - 1) & ~(kLarge - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kLarge - 1);
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 void WriteStandardError(std::string_view text) {

@@ -46,6 +46,9 @@ int CaptureCallChain(void** frames, int max, int skip) {
   return count;
 }
 
+// Large pages on Windows need a privilege that users do not have.
+void AdviseLargePages(void*, std::size_t) {}
+
 void WriteStandardError(std::string_view text) {
   HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
   // A console shows the report's paths in the same characters as the
