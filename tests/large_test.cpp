@@ -63,6 +63,8 @@ struct ModeCase {
   std::uint64_t entry, shortest;
 };
 
+void PrintTo(const ModeCase& m, std::ostream* out) { *out << m.key_bytes << "-byte key"; }
+
 class Large : public ::testing::TestWithParam<ModeCase> {};
 
 }  // namespace

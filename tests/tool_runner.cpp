@@ -109,8 +109,13 @@ ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
       if (null_fd >= 0) ::dup2(null_fd, STDIN_FILENO);
     }
     if (::chdir(dir.c_str()) != 0) ::_exit(126);
+    // No core files in the test's folders, not even from SIGQUIT.
+    rlimit no_core{0, 0};
+    ::setrlimit(RLIMIT_CORE, &no_core);
+    ::signal(SIGXFSZ, SIG_DFL);
     if (options.file_size_limit >= 0) {
-      ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
+      // Ignored, a write past the limit fails with EFBIG.
+      if (options.ignore_sigxfsz) ::signal(SIGXFSZ, SIG_IGN);
       rlimit limit{static_cast<rlim_t>(options.file_size_limit),
                    static_cast<rlim_t>(options.file_size_limit)};
       ::setrlimit(RLIMIT_FSIZE, &limit);
@@ -146,13 +151,19 @@ ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
       ::close(fd);
     });
   }
+  std::thread watcher;
+  if (options.while_running) watcher = std::thread(options.while_running, static_cast<int>(pid));
   ToolResult result;
   Drain(out_pipe[0], err_pipe[0], result.out, result.err);
   if (feeder.joinable()) feeder.join();
+  // Before the wait: until then the process id names the tool (or what
+  // remains of it), never another process.
+  if (watcher.joinable()) watcher.join();
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   return result;
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,17 +15,22 @@ struct ToolResult {
   std::string out;
   std::string err;
   int status = -1;  // exit status; -1 when the process did not exit normally
+  int signal = 0;   // the signal that ended it, if one did
 };
 
 struct ToolOptions {
   bool force_colour = false;              // FORCE_COLOR=1
   std::vector<std::string> environment;   // more NAME=value pairs
   bool as_nobody = false;                 // run as an unprivileged user
-  std::int64_t file_size_limit = -1;      // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
+  std::int64_t file_size_limit = -1;      // RLIMIT_FSIZE in bytes
+  bool ignore_sigxfsz = true;             // with the limit, SIGXFSZ ignored
   std::int64_t memory_limit = -1;         // RLIMIT_AS in bytes
   bool native = false;                    // the native build, whatever is under test
   const std::string* input = nullptr;     // fed to stdin through a pipe (else /dev/null)
   std::vector<std::string> prefix;        // a program that starts the tool (strace ...)
+  // Called on a thread of its own with the tool's process id while it
+  // runs (to signal or stop it, or change its files); joined at its end.
+  std::function<void(int pid)> while_running;
 };
 
 // Runs the tool with args in directory dir.

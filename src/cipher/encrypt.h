@@ -22,9 +22,11 @@ struct Progress {
   ProgressFn advance;
 };
 
-// Which loops do the work: the fastest this processor runs, or the portable
-// ones every x86-64 runs, which the fast ones are checked against.
-enum class CipherLoops { kFastest, kPortable };
+// Which loops do the work: the fastest this processor runs, the portable
+// ones every x86-64 runs, which the fast ones are checked against, or for
+// decryption the slow road, every entry by the exact rules of the format,
+// which both are checked against (encryption takes it as portable).
+enum class CipherLoops { kFastest, kPortable, kExact };
 
 // Writes the head of a text, mode code, comma and signature block,
 // HeadLength(layout) characters, at out; draws the six signature positions.

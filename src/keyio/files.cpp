@@ -139,7 +139,10 @@ void Close(OutputFile& out) {
 
 OutputFile::~OutputFile() {
   if (file != platform::kNoFile) platform::CloseFile(file);
-  if (!complete && !temp_path.empty()) platform::DeleteFile(temp_path);
+  if (!complete && !temp_path.empty()) {
+    platform::DeleteFile(temp_path);
+    platform::ForgetTempFile();
+  }
 }
 
 void CreateOutput(OutputFile& out, const std::string& path) {
@@ -160,6 +163,7 @@ void WriteOutput(OutputFile& out, const std::uint8_t* data, std::int64_t size) {
       // The disk space of what was written goes back at once.
       Close(out);
       platform::DeleteFile(out.temp_path);
+      platform::ForgetTempFile();
       out.temp_path.clear();
       return;
     }
@@ -178,4 +182,5 @@ void FinishOutput(OutputFile& out) {
     RaiseFailure(kFileError, Quoted("Unable to create file", out.path));
   }
   out.complete = true;
+  platform::ForgetTempFile();
 }

@@ -32,4 +32,8 @@ void ConsoleClear(std::uint8_t attribute);
 // Gives the console back its own colours; called as the process ends.
 void ConsoleClose();
 
+// Gives the terminal its own colours back at once, when colours are on.
+// Safe in a signal handler or a console control handler.
+void ConsoleResetNow();
+
 }  // namespace platform

@@ -2,6 +2,7 @@
 #include "platform/console.h"
 
 #include <cerrno>
+#include <csignal>
 #include <string>
 #include <unistd.h>
 
@@ -14,6 +15,8 @@ const std::string_view kLineEnd = "\n";
 namespace {
 
 ansi::Stream g_stream;
+// Whether colours are on, for a signal handler to read.
+volatile std::sig_atomic_t g_colour = 0;
 
 void WriteAll(std::string_view bytes) {
   const char* data = bytes.data();
@@ -29,7 +32,10 @@ void WriteAll(std::string_view bytes) {
 
 }  // namespace
 
-void ConsoleOpen() { g_stream = {ansi::ColourWanted(::isatty(STDOUT_FILENO) == 1)}; }
+void ConsoleOpen() {
+  g_stream = {ansi::ColourWanted(::isatty(STDOUT_FILENO) == 1)};
+  g_colour = g_stream.colour;
+}
 
 std::uint8_t ConsoleStartAttribute() { return ansi::kPlainAttribute; }
 
@@ -40,5 +46,12 @@ void ConsoleWrite(std::string_view text, std::uint8_t attribute) {
 void ConsoleClear(std::uint8_t attribute) { WriteAll(ansi::Clear(g_stream, attribute)); }
 
 void ConsoleClose() { WriteAll(ansi::Close(g_stream)); }
+
+void ConsoleResetNow() {
+  if (!g_colour) return;
+  // Only write(2) here: the reset may cut into a line, never into the heap.
+  const ssize_t ignored = ::write(STDOUT_FILENO, ansi::kReset.data(), ansi::kReset.size());
+  (void)ignored;
+}
 
 }  // namespace platform

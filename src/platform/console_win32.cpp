@@ -90,6 +90,17 @@ void ConsoleClear(std::uint8_t attribute) {
   }
 }
 
+void ConsoleResetNow() {
+  // The console's own colours come back after every write anyway; this
+  // covers a write cut short. A pipe with colours forced gets the reset.
+  if (g_console) {
+    SetConsoleTextAttribute(g_out, g_start_attribute);
+  } else if (g_stream.colour) {
+    DWORD written = 0;
+    WriteFile(g_out, ansi::kReset.data(), static_cast<DWORD>(ansi::kReset.size()), &written, nullptr);
+  }
+}
+
 void ConsoleClose() {
   if (g_console) {
     SetConsoleTextAttribute(g_out, g_start_attribute);

@@ -58,7 +58,18 @@ FileHandle CreateNewFile(const std::string& path);
 // Creates a new, empty file in the directory of target under a name of its
 // own, to be completed and renamed over target. When target exists, the new
 // file takes over its permission bits. Sets temp_path to the name chosen.
+// From the moment it exists until ForgetTempFile, an interruption of the
+// process removes it (RemoveTempFileNow).
 FileHandle CreateTempBeside(const std::string& target, std::string& temp_path);
+
+// Says that the file CreateTempBeside made is gone, renamed or deleted: an
+// interruption no longer removes anything.
+void ForgetTempFile();
+
+// Removes the file CreateTempBeside made, if it is still there. Safe in a
+// signal handler or a console control handler: it neither allocates nor
+// locks.
+void RemoveTempFileNow();
 
 // Renames from over to, replacing a file at to in one step.
 bool ReplaceFile(const std::string& from, const std::string& to);

@@ -1,7 +1,10 @@
 #include "platform/files.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <pthread.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +18,22 @@ namespace {
 constexpr std::int64_t kMaxTransfer = std::int64_t{1} << 30;
 
 int Fd(FileHandle file) { return static_cast<int>(file); }
+
+// The temporary file an interruption removes: written with every signal
+// held off, read by the handler, which may run on any thread.
+char g_temp_path[8192];
+volatile std::sig_atomic_t g_temp_set = 0;
+
+// Holds off the signals of this thread for as long as it lives.
+struct SignalsHeldOff {
+  sigset_t before;
+  SignalsHeldOff() {
+    sigset_t all;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_BLOCK, &all, &before);
+  }
+  ~SignalsHeldOff() { ::pthread_sigmask(SIG_SETMASK, &before, nullptr); }
+};
 
 }  // namespace
 
@@ -89,8 +108,16 @@ FileHandle CreateTempBeside(const std::string& target, std::string& temp_path) {
   const auto slash = target.rfind('/');
   temp_path = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
   temp_path += ".talvex-XXXXXX";
+  // Made and registered in one step as far as an interruption can tell:
+  // there is no moment at which the file exists and the handler does not
+  // know it.
+  const SignalsHeldOff held;
   int fd = ::mkostemp(temp_path.data(), O_CLOEXEC);
   if (fd < 0) return kNoFile;
+  if (temp_path.size() < sizeof g_temp_path) {
+    std::memcpy(g_temp_path, temp_path.c_str(), temp_path.size() + 1);
+    g_temp_set = 1;
+  }
   // mkostemp makes the file private; give it the permissions the file it
   // replaces had, or those of any new file.
   struct stat st {};
@@ -104,6 +131,12 @@ FileHandle CreateTempBeside(const std::string& target, std::string& temp_path) {
   }
   ::fchmod(fd, mode);
   return fd;
+}
+
+void ForgetTempFile() { g_temp_set = 0; }
+
+void RemoveTempFileNow() {
+  if (g_temp_set) ::unlink(g_temp_path);
 }
 
 bool ReplaceFile(const std::string& from, const std::string& to) {

@@ -3,6 +3,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <string>
+
 #include "platform/win32_text.h"
 
 // windows.h maps these names onto its A/W functions; here they are ours.
@@ -26,6 +29,12 @@ FileHandle FromHandle(HANDLE handle) {
 }
 
 using win32::Wide;
+
+// The temporary file an interruption removes, in the wide form DeleteFileW
+// takes: written before the control handler can need it, read by it on a
+// thread of its own.
+wchar_t g_temp_path[32768];
+volatile LONG g_temp_set = 0;
 
 HANDLE Open(const std::string& path, DWORD access, DWORD share, DWORD disposition,
             DWORD flags = FILE_ATTRIBUTE_NORMAL) {
@@ -138,12 +147,31 @@ FileHandle CreateTempBeside(const std::string& target, std::string& temp_path) {
   // an earlier run that had the same id.
   for (int attempt = 0; attempt < 1000; ++attempt) {
     temp_path = prefix + std::to_string(++counter) + ".tmp";
-    HANDLE handle = Open(temp_path, GENERIC_WRITE, 0, CREATE_NEW, attributes);
+    // Others may not read or write it, but it may be deleted while open:
+    // the control handler removes it that way when the run is interrupted.
+    const std::wstring wide = Wide(temp_path);
+    if (wide.size() >= sizeof g_temp_path / sizeof g_temp_path[0]) break;
+    // Registered before it exists, so that no moment is left in which it
+    // exists unknown to the handler; a name with our process id in it
+    // names nobody else's file.
+    InterlockedExchange(&g_temp_set, 0);
+    std::copy(wide.c_str(), wide.c_str() + wide.size() + 1, g_temp_path);
+    InterlockedExchange(&g_temp_set, 1);
+    HANDLE handle = CreateFileW(g_temp_path, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                attributes, nullptr);
     if (handle != INVALID_HANDLE_VALUE) return FromHandle(handle);
+    InterlockedExchange(&g_temp_set, 0);
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
   }
   return kNoFile;
+}
+
+void ForgetTempFile() { InterlockedExchange(&g_temp_set, 0); }
+
+void RemoveTempFileNow() {
+  // An open file goes once its last handle closes: as the process ends.
+  if (g_temp_set) DeleteFileW(g_temp_path);
 }
 
 bool ReplaceFile(const std::string& from, const std::string& to) {

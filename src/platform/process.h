@@ -9,9 +9,16 @@
 namespace platform {
 
 // Sets the process up before anything else runs: a write to a closed pipe
-// must come back as an error, not kill the process, and no crash dialog may
-// ever wait for a user.
+// or past the file size limit must come back as an error, not kill the
+// process; no crash dialog may ever wait for a user; and an interruption
+// (SIGINT, SIGTERM, SIGHUP, SIGQUIT; on Windows Ctrl-C, Ctrl-Break, closing
+// the console) first cleans up (CleanUpAfterInterrupt), then ends the
+// process as that interruption would have.
 void PrepareProcess();
+
+// What an interrupted run undoes: the temporary file being written goes,
+// and the terminal gets its own colours back. Safe in a signal handler.
+void CleanUpAfterInterrupt();
 
 // The command-line arguments after the program's own path, as byte strings.
 // On Windows they come from the wide command line, converted to UTF-8.

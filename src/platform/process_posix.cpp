@@ -7,12 +7,50 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "platform/console.h"
+#include "platform/files.h"
+
 namespace platform {
+
+namespace {
+
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+extern "C" void OnInterrupt(int signal) {
+  CleanUpAfterInterrupt();
+  // Ended by the signal itself, so that the shell sees 128 + its number:
+  // the default action takes over, and the signal, held off while this
+  // handler runs, arrives again as it returns.
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  ::sigaction(signal, &action, nullptr);
+  ::raise(signal);
+}
+
+}  // namespace
 
 void PrepareProcess() {
   // A reader that goes away (talvex ... | head) must not kill an encryption
   // half-way: the console write fails quietly and the work completes.
   std::signal(SIGPIPE, SIG_IGN);
+  // A write past the file size limit fails with EFBIG and is reported as
+  // any failed write is, its temporary file removed.
+  std::signal(SIGXFSZ, SIG_IGN);
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  ::sigemptyset(&action.sa_mask);
+  for (const int signal : kInterrupts) ::sigaddset(&action.sa_mask, signal);
+  for (const int signal : kInterrupts) {
+    struct sigaction before {};
+    ::sigaction(signal, nullptr, &before);
+    // A signal ignored from the start (nohup, a background job) stays so.
+    if (before.sa_handler != SIG_IGN) ::sigaction(signal, &action, nullptr);
+  }
+}
+
+void CleanUpAfterInterrupt() {
+  RemoveTempFileNow();
+  ConsoleResetNow();
 }
 
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {

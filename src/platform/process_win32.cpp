@@ -6,9 +6,27 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "platform/console.h"
+#include "platform/files.h"
 #include "platform/win32_text.h"
 
 namespace platform {
+
+namespace {
+
+BOOL WINAPI OnControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+  CleanUpAfterInterrupt();
+  // The status a console program ended by Ctrl-C has.
+  ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
+}  // namespace
+
+void CleanUpAfterInterrupt() {
+  RemoveTempFileNow();
+  ConsoleResetNow();
+}
 
 void PrepareProcess() {
   // No message box may ever wait for a user: not for a missing drive, not
@@ -18,6 +36,7 @@ void PrepareProcess() {
   // Whatever goes through the C runtime leaves as the bytes it is.
   _setmode(1, _O_BINARY);
   _setmode(2, _O_BINARY);
+  SetConsoleCtrlHandler(OnControl, TRUE);
 }
 
 std::vector<std::string> CommandLineArguments(int, char**) {

@@ -1,0 +1,225 @@
+// Runs interrupted, limited or failing part of the way: the shell sees what
+// happened, the old output stays as it was, nothing half-written stands at
+// the target path, and no temporary file remains.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "e2e_support.h"
+#include "platform/files.h"
+#include "platform/process.h"
+
+namespace {
+
+// Waits until holds() does, for 30 s at most; false if it never does.
+template <typename Fn>
+bool WaitFor(Fn holds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!holds()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
+}
+
+// True once a temporary file of the tool stands in folder, holding at
+// least bytes bytes.
+bool TempFileIn(const std::string& folder, std::uintmax_t bytes = 0) {
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ignored)) {
+    if (entry.path().filename().string().rfind(".talvex-", 0) == 0 &&
+        entry.file_size(ignored) >= bytes) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Opens a FIFO for writing once its reader has opened it; -1 after 30 s.
+int OpenWhenRead(const std::string& path) {
+  int fd = -1;
+  WaitFor([&] { return (fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK)) >= 0; });
+  if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  for (std::size_t at = 0; at < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+    if (n <= 0) return false;
+    at += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+struct E2EFaults : E2E {
+  void SetUp() override {
+    if (TestingWindowsBuild()) GTEST_SKIP() << "signals, limits and mounts are tested natively";
+    E2E::SetUp();
+  }
+};
+
+}  // namespace
+
+TEST_F(E2EFaults, AnInterruptedRunLeavesTheOldOutputAndNoTemporaryFile) {
+  // A 576 MiB text (32-bit mode): long enough to be caught while written.
+  const std::string source = RandomBytes(48 << 20, 11);
+  WriteFile(dir / "big.dat", source);
+  WriteFile(dir / "key64", RandomBytes(65536, 12));
+  ExpectRun({"-e", "key64", "big.dat", "big.tvx"}, KeyLine(65536) + Bar(64, "Encryption"));
+  struct Case {
+    int signal;
+    std::vector<std::string> args;
+    std::string output;
+  } cases[] = {
+      {SIGINT, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx"},
+      {SIGTERM, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx"},
+      {SIGHUP, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx"},
+      {SIGQUIT, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx"},
+      {SIGINT, {"-d", "key64", "dat#big.tvx", "back"}, "back.dat"},
+  };
+  for (const Case& c : cases) {
+    WriteFile(dir / c.output, "old");
+    ToolOptions options;
+    options.force_colour = true;
+    bool caught = false;
+    options.while_running = [&](int pid) {
+      caught = WaitFor([&] { return TempFileIn(dir.path, 1); });
+      ::kill(pid, c.signal);
+    };
+    const ToolResult result = Run(c.args, options);
+    EXPECT_TRUE(caught) << c.signal;
+    EXPECT_EQ(result.signal, c.signal) << result.err;
+    // What the run had shown, then the terminal's own colours back.
+    EXPECT_EQ(result.out.rfind(KeyLine(65536) + "\n" + kScale + "\n", 0), 0u) << result.out;
+    EXPECT_EQ(result.out.substr(result.out.size() - 4), "\x1b[0m") << c.signal;
+    EXPECT_EQ(result.out.find("successful"), std::string::npos);
+    EXPECT_EQ(ReadFile(dir / c.output), "old");
+    std::vector<std::string> expected = {"big.dat", "dat#big.tvx", "key64", c.output};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(NewFiles(), expected) << c.signal;
+    std::filesystem::remove(dir / c.output);
+  }
+  EXPECT_TRUE(ReadFile(dir / "big.dat") == source);
+}
+
+TEST_F(E2EFaults, AFileSizeLimitEndsAsAFailedWrite) {
+  // The signal the limit sends by default would end the run half-way.
+  ExpectRun({"-e", "key", "in.dat", "x.tvx"}, KeyLine(4096) + Bar(64, "Encryption"));
+  struct Case {
+    std::vector<std::string> args;
+    std::string output, bar;
+  } cases[] = {
+      {{"-e", "key", "in.dat", "out.tvx"}, "dat#out.tvx", Bar(64, "Encryption")},
+      {{"-d", "key", "dat#x.tvx", "back"}, "back.dat", Bar(63, "Decryption")},
+  };
+  for (const Case& c : cases) {
+    WriteFile(dir / c.output, "old");
+    ToolOptions limited;
+    limited.file_size_limit = 500;
+    limited.ignore_sigxfsz = false;
+    const ToolResult result = Run(c.args, limited);
+    EXPECT_EQ(result.status, 217);
+    EXPECT_EQ(result.out, KeyLine(4096) + c.bar);
+    EXPECT_TRUE(IsFailureReport(result.err, "FileError: Stream write error")) << result.err;
+    EXPECT_EQ(ReadFile(dir / c.output), "old");
+    std::vector<std::string> expected = {"dat#x.tvx", c.output};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(NewFiles(), expected);
+    std::filesystem::remove(dir / c.output);
+  }
+}
+
+TEST_F(E2EFaults, AFullDiskEndsAsAFailedWrite) {
+  const std::string small = dir / "small";
+  std::filesystem::create_directory(small);
+  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=256k") != 0) {
+    GTEST_SKIP() << "a small tmpfs could not be mounted (needs root): " << std::strerror(errno);
+  }
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{small};
+  WriteFile(dir / "big.dat", RandomBytes(100000, 14));  // an 800 KB text
+  WriteFile(small + "/dat#out.tvx", "old");
+  const ToolResult result = Run({"-e", "key", "big.dat", "small/out.tvx"});
+  EXPECT_EQ(result.status, 217);
+  EXPECT_EQ(result.out, KeyLine(4096) + Bar(64, "Encryption"));
+  EXPECT_TRUE(IsFailureReport(result.err, "FileError: Stream write error")) << result.err;
+  EXPECT_EQ(ReadFile(small + "/dat#out.tvx"), "old");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(small), {}), 1);
+}
+
+TEST_F(E2EFaults, AnOutputFolderRemovedDuringTheRun) {
+  // The input is a FIFO: the run waits for its bytes after the probe and
+  // after its temporary file is made, and the folder goes meanwhile.
+  std::filesystem::create_directory(dir / "sub");
+  ASSERT_EQ(::mkfifo((dir / "pipe.dat").c_str(), 0600), 0);
+  const std::string source = RandomBytes(1000, 15);
+  bool removed = false;
+  ToolOptions options;
+  options.while_running = [&](int) {
+    const int fd = OpenWhenRead(dir / "pipe.dat");
+    removed = WaitFor([&] { return TempFileIn(dir / "sub"); }) &&
+              std::filesystem::remove_all(dir / "sub") > 0;
+    WriteAll(fd, source);
+    ::close(fd);
+  };
+  const ToolResult result = Run({"-e", "key", "pipe.dat", "sub/o.tvx"}, options);
+  EXPECT_TRUE(removed);
+  EXPECT_EQ(result.status, 217);
+  EXPECT_EQ(result.out, KeyLine(4096) + Bar(64, "Encryption"));
+  EXPECT_TRUE(IsFailureReport(result.err, "FileError: Unable to create file \"sub/dat#o.tvx\""))
+      << result.err;
+  EXPECT_EQ(NewFiles(), std::vector<std::string>{"pipe.dat"});
+}
+
+TEST_F(E2EFaults, AnInputThatShrinksWhileReadIsAFailure) {
+  WriteFile(dir / "big.dat", RandomBytes(32 << 20, 16));
+  bool shrunk = false;
+  ToolOptions options;
+  options.while_running = [&](int pid) {
+    // Held still while its input is cut, so the cut lands mid-read.
+    if (WaitFor([&] { return TempFileIn(dir.path); }) && ::kill(pid, SIGSTOP) == 0) {
+      shrunk = ::truncate((dir / "big.dat").c_str(), 1000) == 0;
+      ::kill(pid, SIGCONT);
+    }
+  };
+  const ToolResult result = Run({"-e", "key", "big.dat", "out.tvx"}, options);
+  EXPECT_TRUE(shrunk);
+  EXPECT_EQ(result.status, 217);
+  EXPECT_EQ(result.out.rfind(KeyLine(4096) + "\n" + kScale + "\n", 0), 0u) << result.out;
+  EXPECT_EQ(result.out.find("successful"), std::string::npos);
+  EXPECT_TRUE(IsFailureReport(result.err, "FileError: Unable to read file \"big.dat\"")) << result.err;
+  EXPECT_EQ(NewFiles(), std::vector<std::string>{"big.dat"});
+}
+
+// What the signal and console control handlers do before the process ends.
+TEST(Interrupts, TheCleanUpRemovesTheTemporaryFileOnly) {
+  TempDir dir;
+  WriteFile(dir / "out", "old");
+  std::string temp;
+  const platform::FileHandle file = platform::CreateTempBeside(dir / "out", temp);
+  ASSERT_NE(file, platform::kNoFile);
+  EXPECT_TRUE(PathExists(temp));
+  platform::CleanUpAfterInterrupt();
+  EXPECT_FALSE(PathExists(temp));
+  EXPECT_EQ(ReadFile(dir / "out"), "old");
+  platform::CloseFile(file);
+  // Once renamed, the file is no longer the handler's to remove.
+  const platform::FileHandle kept = platform::CreateTempBeside(dir / "out", temp);
+  platform::CloseFile(kept);
+  ASSERT_TRUE(platform::ReplaceFile(temp, dir / "out"));
+  platform::ForgetTempFile();
+  WriteFile(temp, "someone else's");
+  platform::CleanUpAfterInterrupt();
+  EXPECT_EQ(ReadFile(temp), "someone else's");
+}
