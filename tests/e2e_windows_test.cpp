@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fcntl.h>
 #include <regex>
 #include <sstream>
@@ -234,6 +235,27 @@ TEST(E2EWindowsOnly, ReadOnlyOutputIsLeftAlone) {
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.out.find("Cannot write to OUTPUTFILE: ro.tvx"), std::string::npos) << run.out;
   EXPECT_EQ(ReadFile(dir / "txt#ro.tvx"), "keep");
+}
+
+TEST(E2EWindowsOnly, TheControlHandlerRemovesTheTemporaryFile) {
+  if (!TestingWindowsBuild()) GTEST_SKIP() << "the signal handler's clean-up is tested natively";
+  ASSERT_FALSE(Env("TALVEX_INTERRUPT_CLEANUP").empty()) << "TALVEX_INTERRUPT_CLEANUP names the helper";
+  TempDir dir;
+  WriteFile(dir / "out.tvx", "old");
+  const std::string command = "cd " + ShellQuoted(dir.path) + " && " + ShellQuoted(Env("TALVEX_RUNNER")) +
+                              " " + ShellQuoted(Env("TALVEX_INTERRUPT_CLEANUP")) + " . 2>&1";
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char buffer[256];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  EXPECT_EQ(::pclose(pipe), 0) << out;
+  EXPECT_EQ(out.substr(0, 7), "removed") << out;
+  EXPECT_EQ(ReadFile(dir / "out.tvx"), "old");
+  // The half-written file is gone once the handle is closed.
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path)) names.push_back(entry.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{"out.tvx"});
 }
 
 TEST(E2EWindowsPaths, BlanksAndNonAsciiNamesRoundTrip) {

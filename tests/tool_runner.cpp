@@ -1,5 +1,6 @@
 #include "tool_runner.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -80,6 +81,12 @@ ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
     // The colour switches are the test's to set.
     if (entry.rfind("NO_COLOR=", 0) == 0 || entry.rfind("FORCE_COLOR=", 0) == 0 ||
         entry.rfind("CLICOLOR_FORCE=", 0) == 0) {
+      continue;
+    }
+    // The options' own settings replace what the test inherited.
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    if (std::any_of(options.environment.begin(), options.environment.end(),
+                    [&](const std::string& extra) { return extra.rfind(name, 0) == 0; })) {
       continue;
     }
     env_strings.push_back(entry);

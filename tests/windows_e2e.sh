@@ -28,4 +28,5 @@ export LC_ALL=C.UTF-8
 "$wine" wineboot -i >/dev/null 2>&1
 
 TALVEX_UNDER_TEST=$exe TALVEX_RUNNER=$wine TALVEX_LINE_END=crlf TALVEX_HOLD_OPEN=$holder \
+  TALVEX_INTERRUPT_CLEANUP="$(dirname "$exe")/interrupt_cleanup.exe" \
   exec "$tests" --gtest_filter='E2E*'
