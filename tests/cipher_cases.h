@@ -1,5 +1,6 @@
-// What the cipher tests share: random keys and sources, damaged texts, and
-// the outcome of a run (bytes, failure, progress calls) to compare runs by.
+// What the cipher and file tests share: random keys and sources, damaged
+// texts, the failure a call raises, and the outcome of a run (bytes,
+// failure, progress calls) to compare runs by.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "cipher/encrypt.h"
+#include "cli/failure.h"
 #include "cli/values.h"
 
 ByteString RandomString(std::mt19937_64& random, std::size_t count);
@@ -30,6 +32,17 @@ struct Outcome {
   std::vector<std::pair<std::int64_t, std::int64_t>> progress;
   bool operator==(const Outcome&) const = default;
 };
+
+// "kind: message" of the failure fn raises, or "" when it raises none.
+template <typename Fn>
+std::string FailureOf(Fn fn) {
+  try {
+    fn();
+  } catch (const Failure& failure) {
+    return std::string(failure.kind) + ": " + failure.message;
+  }
+  return "";
+}
 
 // Progress that records its calls into RecordedProgress().
 extern const Progress kRecordingProgress;

@@ -9,6 +9,7 @@
 #include "cipher/encrypt.h"
 #include "cipher/random.h"
 #include "cipher/validate.h"
+#include "cipher_cases.h"
 #include "cli/failure.h"
 #include "keyio/key.h"
 #include "tool_runner.h"
@@ -38,17 +39,6 @@ ByteString Decrypt(const std::string& text, const ByteString& key, std::int32_t 
   ByteString plain;
   DecryptInto(Bytes(text), key, mode, plain, nullptr);
   return plain;
-}
-
-// The message of the failure fn raises, or "" when it raises none.
-template <typename Fn>
-std::string FailureOf(Fn fn) {
-  try {
-    fn();
-  } catch (const Failure& failure) {
-    return std::string(failure.kind) + ": " + failure.message;
-  }
-  return "";
 }
 
 // The text of an empty source with a 100-byte counting key and seed 1: the

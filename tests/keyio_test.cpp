@@ -4,12 +4,11 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
-#include <functional>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
-#include "cli/failure.h"
+#include "cipher_cases.h"
 #include "keyio/files.h"
 #include "keyio/key.h"
 #include "tool_runner.h"
@@ -39,14 +38,6 @@ void WriteThrough(const std::string& path, const std::string& content, std::size
   FinishOutput(out);
 }
 
-std::string FailureOf(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const Failure& failure) {
-    return std::string(failure.kind) + ": " + failure.message;
-  }
-  return "";
-}
 
 TEST(Files, WholeFilesByteForByte) {
   TempDir dir;
