@@ -108,12 +108,6 @@ bool ReadWholeFileWithin(const std::string& path, std::int64_t min, std::int64_t
   return true;
 }
 
-ByteString ReadWholeFile(const std::string& path) {
-  ByteString content;
-  ReadWholeFileWithin(path, 0, INT64_MAX - 1, content);
-  return content;
-}
-
 // ---- Outputs ----
 
 namespace {

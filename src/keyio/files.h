@@ -11,15 +11,13 @@
 #include "cli/values.h"
 #include "platform/files.h"
 
-// Like ReadWholeFile (below), but when the file's size lies outside min to
-// max bytes the result is false and content is left alone: a far too large
-// file is refused from its size on disk, without the wait for reading it.
-// A pipe or device is read until it ends or holds more than max bytes.
+// Reads the whole content of an existing file (the key) into content. When
+// its size lies outside min to max bytes the result is false and content is
+// left alone: a far too large file is refused from its size on disk,
+// without the wait for reading it. A pipe or device is read until it ends
+// or holds more than max bytes.
 bool ReadWholeFileWithin(const std::string& path, std::int64_t min, std::int64_t max,
                          ByteString& content);
-
-// The whole content of an existing file.
-ByteString ReadWholeFile(const std::string& path);
 
 // An input, read in chunks from its start. Closed when it goes.
 struct InputFile {
