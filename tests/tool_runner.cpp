@@ -174,13 +174,9 @@ ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
   return result;
 }
 
-struct FifoFeeder::Thread {
-  std::thread thread;
-};
-
-FifoFeeder::FifoFeeder(const std::string& path, std::string content) : thread(new Thread) {
+FifoFeeder::FifoFeeder(const std::string& path, std::string content) {
   ::signal(SIGPIPE, SIG_IGN);  // a reader may stop early
-  thread->thread = std::thread([path, content = std::move(content)] {
+  thread = std::thread([path, content = std::move(content)] {
     // Waits for the reader, but not for ever: a tool that never opens the
     // FIFO must not hang the test.
     int fd = -1;
@@ -199,10 +195,7 @@ FifoFeeder::FifoFeeder(const std::string& path, std::string content) : thread(ne
   });
 }
 
-FifoFeeder::~FifoFeeder() {
-  thread->thread.join();
-  delete thread;
-}
+FifoFeeder::~FifoFeeder() { thread.join(); }
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "talvex-test-XXXXXX").string();

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct ToolResult {
@@ -62,8 +63,7 @@ struct FifoFeeder {
   ~FifoFeeder();
   FifoFeeder(const FifoFeeder&) = delete;
   FifoFeeder& operator=(const FifoFeeder&) = delete;
-  struct Thread;
-  Thread* thread;
+  std::thread thread;
 };
 
 // Whole-file helpers for the tests themselves.
