@@ -1,33 +1,41 @@
 #!/usr/bin/env bash
 # Whole-process timing of talvex beside cp: encryption, test and decryption
-# of a 64 MiB input, with a 16 MiB key (32-bit mode, 768 MiB text), a 64 KiB
-# key (32-bit, cached) and a 200-byte key (8-bit, 384 MiB text). Each step
-# writes a fresh output, as does the cp of the text it is measured against;
-# the runs are interleaved (talvex -e, cp, talvex -t, talvex -d, then again)
-# and the medians of the wall times are reported with each step's peak
-# resident memory. Replacing an existing output pays for bringing the new
-# one to disk first; that case is measured on its own. A last run encrypts
-# and decrypts a 1 GiB input once, for the memory bound.
+# of a 64 MiB input with keys of several sizes: by default 200 bytes (8-bit,
+# 384 MiB text), 64 KiB (32-bit, cached), 16 MiB and 1,000,000,000 bytes
+# (32-bit, 768 MiB text), the largest key, with which -e of a 1 MiB input is
+# timed too. Each step writes a fresh output, as does the cp of the text it
+# is measured against; the runs are interleaved (talvex -e, cp, talvex -t,
+# talvex -d, then again) and the medians of the wall times are reported
+# with each step's peak resident memory (GNU time; a mapped key's pages
+# count there, though they belong to the page cache) and peak anonymous
+# memory, the tool's own (RssAnon, sampled from /proc in one more run of
+# each step). Replacing an existing output pays for bringing the new one to
+# disk first; that case is measured on its own. A last run encrypts and
+# decrypts a 1 GiB input once, for the memory bound.
 #
-# Usage: bench/whole_process.sh [--tmpfs] [--runs N] [--no-large] [TALVEX_BINARY]
+# Usage: bench/whole_process.sh [--tmpfs] [--runs N] [--keys LIST] [--no-large] [TALVEX_BINARY]
 #   --tmpfs     work in a folder on tmpfs (/dev/shm), which keeps the disk's
 #               own timing noise out
 #   --runs N    interleaved runs per step, default 5
+#   --keys LIST key sizes in bytes, comma-separated (100 to 1000000000),
+#               default 200,65536,16777216,1000000000
 #   --no-large  leave out the 1 GiB run
 #   TALVEX_BINARY  default build/talvex (nothing is built here)
 # Environment: WORK_DIR, the folder to work in (default: a new one under
-# $TMPDIR or /tmp, or /dev/shm with --tmpfs; about 2.5 GB is needed, 15 GB
+# $TMPDIR or /tmp, or /dev/shm with --tmpfs; about 3.5 GB is needed, 15 GB
 # with the 1 GiB run); INPUT_MIB (64) and LARGE_MIB (1024) change the sizes.
 set -euo pipefail
 
 runs=5
 tmpfs=false
 large=true
+keys=200,65536,16777216,1000000000
 talvex=build/talvex
 while (($#)); do
   case $1 in
     --tmpfs) tmpfs=true ;;
     --runs) runs=$2; shift ;;
+    --keys) keys=$2; shift ;;
     --no-large) large=false ;;
     -*) echo "unknown option $1" >&2; exit 2 ;;
     *) talvex=$1 ;;
@@ -70,23 +78,59 @@ measure() {
   end=$(date +%s%N)
   echo "$(awk -v d=$((end - start)) 'BEGIN {printf "%.3f", d / 1e9}') $(cat time.out)" >>"$file"
 }
+# Runs a command once more, appending its peak RssAnon in KiB to file $1,
+# read from /proc as often as the shell can (builtins only) while it runs.
+# Not a timed run: the sampling takes a core of its own.
+measure_anon() {
+  local file=$1 pid peak=0 key value unit
+  shift
+  "$@" >/dev/null &
+  pid=$!
+  while [[ -r /proc/$pid/status ]]; do
+    while read -r key value unit; do
+      if [[ $key == RssAnon: ]]; then
+        ((value > peak)) && peak=$value
+        break
+      fi
+    done <"/proc/$pid/status" 2>/dev/null || true
+  done
+  wait "$pid"
+  echo "$peak" >>"$file"
+}
 median() { cut -d' ' -f1 "$1" | sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 peak_mib() { cut -d' ' -f2 "$1" | sort -g | tail -n 1 | awk '{printf "%.0f", $1 / 1024}'; }
+anon_mib() { sort -g "$1" | tail -n 1 | awk '{printf "%.0f", $1 / 1024}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0) ? a / b : 0}'; }
 mib() { awk -v b="$1" 'BEGIN {printf "%.0f", b / 1048576}'; }
 check() { awk -v a="$1" -v b="$2" 'BEGIN {print (a <= b) ? "ok" : "OVER"}'; }
+key_name() {
+  case $1 in
+    200) echo "200-byte" ;;
+    65536) echo "64 KiB" ;;
+    16777216) echo "16 MiB" ;;
+    268435456) echo "256 MiB" ;;
+    1000000000) echo "1,000,000,000-byte" ;;
+    *) echo "$1-byte" ;;
+  esac
+}
 
 head -c $((input_mib << 20)) /dev/urandom >in.bin
+head -c $((1 << 20)) in.bin >small.bin
 
-row() {  # step, wall, x cp, peak, bound, check
-  printf '| %-22s | %7s | %6s | %8s | %9s | %-5s |\n' "$@"
+row() {  # step, wall, x cp, peak, peak anon, bound, check
+  printf '| %-24s | %7s | %6s | %8s | %9s | %9s | %-5s |\n' "$@"
 }
+
+# The tool's own memory stays within this whatever the key's size: a key
+# file is mapped, its pages the page cache's.
+anon_bound=64
 
 # One key: interleaved runs of every step, then the table rows.
 bench_key() {
-  local name=$1 key_bytes=$2
+  local key_bytes=$1 name
+  name=$(key_name "$key_bytes")
   head -c "$key_bytes" /dev/urandom >key.bin
-  rm -f enc.txt cp.txt test.txt dec.txt
+  rm -f enc.txt cp.txt test.txt dec.txt small.txt enc.anon test.anon dec.anon small.anon
   for ((i = 0; i < runs; i++)); do
     rm -f 'bin#out.tvx' copy.tvx back.bin
     sync
@@ -98,29 +142,44 @@ bench_key() {
     sync
     measure dec.txt "$talvex" -d key.bin 'bin#out.tvx' back
     cmp -s in.bin back.bin || { echo "decrypted file differs from the input" >&2; exit 1; }
+    if ((key_bytes >= 1000000000)); then
+      measure small.txt "$talvex" -e key.bin small.bin small.tvx
+    fi
   done
-  local text_bytes bound cp_wall
+  rm -f 'bin#out.tvx' copy.tvx back.bin
+  measure_anon enc.anon "$talvex" -e key.bin in.bin out.tvx
+  measure_anon test.anon "$talvex" -t key.bin 'bin#out.tvx'
+  measure_anon dec.anon "$talvex" -d key.bin 'bin#out.tvx' back
+  ((key_bytes >= 1000000000)) && measure_anon small.anon "$talvex" -e key.bin small.bin small.tvx
+  local text_bytes cp_wall step
   text_bytes=$(stat -c %s 'bin#out.tvx')
-  bound=$(mib $((key_bytes + (64 << 20))))
   cp_wall=$(median cp.txt)
   echo
   echo "$name key, ${input_mib} MiB input, $(mib "$text_bytes") MiB text; median of $runs runs"
   echo
-  row step "wall s" "x cp" "peak MiB" "bound MiB" check
-  row "---" "---" "---" "---" "---" "---"
-  row "talvex -e" "$(median enc.txt)" "$(ratio "$(median enc.txt)" "$cp_wall")" "$(peak_mib enc.txt)" \
-    "$bound" "$(check "$(peak_mib enc.txt)" "$bound")"
-  row "talvex -d" "$(median dec.txt)" "$(ratio "$(median dec.txt)" "$cp_wall")" "$(peak_mib dec.txt)" \
-    "$bound" "$(check "$(peak_mib dec.txt)" "$bound")"
-  row "talvex -t" "$(median test.txt)" "$(ratio "$(median test.txt)" "$cp_wall")" "$(peak_mib test.txt)" "-" "-"
-  row "cp of the text" "$cp_wall" "1.00" "$(peak_mib cp.txt)" "-" "-"
+  row step "wall s" "x cp" "peak MiB" "anon MiB" "bound MiB" check
+  row "---" "---" "---" "---" "---" "---" "---"
+  for step in enc dec test; do
+    row "talvex -${step:0:1}" "$(median $step.txt)" "$(ratio "$(median $step.txt)" "$cp_wall")" \
+      "$(peak_mib $step.txt)" "$(anon_mib $step.anon)" "$anon_bound" \
+      "$(check "$(anon_mib $step.anon)" "$anon_bound")"
+  done
+  if ((key_bytes >= 1000000000)); then
+    row "talvex -e, 1 MiB input" "$(median small.txt)" "-" "$(peak_mib small.txt)" \
+      "$(anon_mib small.anon)" "$anon_bound" "$(check "$(anon_mib small.anon)" "$anon_bound")"
+  fi
+  row "cp of the text" "$cp_wall" "1.00" "$(peak_mib cp.txt)" "-" "-" "-"
 }
 
 # Replacing an existing output: talvex renames its new file over the old
 # one only once the new one is on disk; cp truncates the old one and writes
-# it anew. Both start from an existing file of the same size.
+# it anew. Both start from an existing file of the same size. With the key
+# of the last bench_key.
 bench_replace() {
   rm -f enc_r.txt cp_r.txt dec_r.txt
+  "$talvex" -e key.bin in.bin out.tvx >/dev/null
+  cp 'bin#out.tvx' copy.tvx
+  "$talvex" -d key.bin 'bin#out.tvx' back >/dev/null
   for ((i = 0; i < runs; i++)); do
     sync
     measure enc_r.txt "$talvex" -e key.bin in.bin out.tvx
@@ -132,37 +191,40 @@ bench_replace() {
   local cp_wall
   cp_wall=$(median cp_r.txt)
   echo
-  echo "replacing existing outputs (16 MiB key): median of $runs runs"
+  echo "replacing existing outputs ($(key_name "$(stat -c %s key.bin)") key): median of $runs runs"
   echo
-  row step "wall s" "x cp" "peak MiB" "bound MiB" check
-  row "---" "---" "---" "---" "---" "---"
+  row step "wall s" "x cp" "peak MiB" "anon MiB" "bound MiB" check
+  row "---" "---" "---" "---" "---" "---" "---"
   row "talvex -e, replacing" "$(median enc_r.txt)" "$(ratio "$(median enc_r.txt)" "$cp_wall")" \
-    "$(peak_mib enc_r.txt)" "-" "-"
+    "$(peak_mib enc_r.txt)" "-" "-" "-"
   row "talvex -d, replacing" "$(median dec_r.txt)" "$(ratio "$(median dec_r.txt)" "$cp_wall")" \
-    "$(peak_mib dec_r.txt)" "-" "-"
-  row "cp over the copy" "$cp_wall" "1.00" "$(peak_mib cp_r.txt)" "-" "-"
+    "$(peak_mib dec_r.txt)" "-" "-" "-"
+  row "cp over the copy" "$cp_wall" "1.00" "$(peak_mib cp_r.txt)" "-" "-" "-"
 }
 
-bench_key "200-byte" 200
-bench_key "64 KiB" 65536
-bench_key "16 MiB" $((16 << 20))
+IFS=, read -ra key_list <<<"$keys"
+for key_bytes in "${key_list[@]}"; do
+  bench_key "$key_bytes"
+done
 bench_replace
 rm -f copy.tvx
 
 if $large; then
-  rm -f 'bin#out.tvx' back.bin in.bin enc.txt dec.txt
+  rm -f 'bin#out.tvx' back.bin in.bin enc.anon dec.anon
   head -c $((large_mib << 20)) /dev/urandom >in.bin
   sync
-  measure enc.txt "$talvex" -e key.bin in.bin out.tvx
+  measure_anon enc.anon "$talvex" -e key.bin in.bin out.tvx
   sync
-  measure dec.txt "$talvex" -d key.bin 'bin#out.tvx' back
+  measure_anon dec.anon "$talvex" -d key.bin 'bin#out.tvx' back
   cmp -s in.bin back.bin || { echo "decrypted large file differs from the input" >&2; exit 1; }
-  bound=$(mib $(((16 << 20) + (64 << 20))))
   echo
-  echo "16 MiB key, ${large_mib} MiB input, $(mib "$(stat -c %s 'bin#out.tvx')") MiB text; one run"
+  echo "$(key_name "$(stat -c %s key.bin)") key, ${large_mib} MiB input," \
+    "$(mib "$(stat -c %s 'bin#out.tvx')") MiB text; one run, sampled"
   echo
-  row step "wall s" "-" "peak MiB" "bound MiB" check
-  row "---" "---" "---" "---" "---" "---"
-  row "talvex -e" "$(median enc.txt)" "-" "$(peak_mib enc.txt)" "$bound" "$(check "$(peak_mib enc.txt)" "$bound")"
-  row "talvex -d" "$(median dec.txt)" "-" "$(peak_mib dec.txt)" "$bound" "$(check "$(peak_mib dec.txt)" "$bound")"
+  row step "wall s" "-" "peak MiB" "anon MiB" "bound MiB" check
+  row "---" "---" "---" "---" "---" "---" "---"
+  for step in enc dec; do
+    row "talvex -${step:0:1}" "-" "-" "-" "$(anon_mib $step.anon)" "$anon_bound" \
+      "$(check "$(anon_mib $step.anon)" "$anon_bound")"
+  done
 fi

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
@@ -200,6 +201,58 @@ TEST_F(E2EFaults, AnInputThatShrinksWhileReadIsAFailure) {
   EXPECT_EQ(result.out.find("successful"), std::string::npos);
   EXPECT_TRUE(IsFailureReport(result.err, "FileError: Unable to read file \"big.dat\"")) << result.err;
   EXPECT_EQ(NewFiles(), std::vector<std::string>{"big.dat"});
+}
+
+TEST_F(E2EFaults, AKeyThatChangesDuringTheRunIsAFailure) {
+  // The key is read where it lies, at each lookup: one cut short faults
+  // mid-run, one rewritten is found out at the end; neither text is kept.
+  WriteFile(dir / "key64", RandomBytes(65536, 12));
+  WriteFile(dir / "big.dat", RandomBytes(16 << 20, 17));
+  ExpectRun({"-e", "key64", "big.dat", "big.tvx"}, KeyLine(65536) + Bar(64, "Encryption"));
+  const std::string key_path = dir / "key64";
+  auto cut = [&] { return ::truncate(key_path.c_str(), 100) == 0; };
+  auto rewrite = [&] {
+    const int fd = ::open(key_path.c_str(), O_WRONLY);
+    const bool written = fd >= 0 && WriteAll(fd, RandomBytes(65536, 18));
+    return ::close(fd) == 0 && written;
+  };
+  struct Case {
+    std::function<bool()> change;
+    std::vector<std::string> args;
+    std::string output, finished_bar;  // the bar of a run that ends, or none
+  } cases[] = {
+      {cut, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx", ""},
+      {rewrite, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx", Bar(64, "Encryption")},
+      {cut, {"-d", "key64", "dat#big.tvx", "back"}, "back.dat", ""},
+      {rewrite, {"-d", "key64", "dat#big.tvx", "back"}, "back.dat", Bar(63, "Decryption")},
+  };
+  for (const Case& c : cases) {
+    WriteFile(key_path, RandomBytes(65536, 12));
+    WriteFile(dir / c.output, "old");
+    bool changed = false;
+    ToolOptions options;
+    options.while_running = [&](int pid) {
+      if (WaitFor([&] { return TempFileIn(dir.path); }) && ::kill(pid, SIGSTOP) == 0) {
+        changed = c.change();
+        ::kill(pid, SIGCONT);
+      }
+    };
+    const ToolResult result = Run(c.args, options);
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(result.status, 217);
+    if (c.finished_bar.empty()) {
+      EXPECT_EQ(result.out.rfind(KeyLine(65536) + "\n" + kScale + "\n", 0), 0u) << result.out;
+      EXPECT_EQ(result.out.find("successful"), std::string::npos);
+    } else {
+      EXPECT_EQ(result.out, KeyLine(65536) + c.finished_bar);
+    }
+    EXPECT_TRUE(IsFailureReport(result.err, "FileError: Unable to read file \"key64\"")) << result.err;
+    EXPECT_TRUE(ReadFile(dir / c.output) == "old");
+    std::vector<std::string> expected = {"big.dat", "dat#big.tvx", "key64", c.output};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(NewFiles(), expected);
+    std::filesystem::remove(dir / c.output);
+  }
 }
 
 // What the signal and console control handlers do before the process ends.

@@ -13,10 +13,6 @@
 #include "keyio/key.h"
 #include "tool_runner.h"
 
-namespace {
-ByteString Bytes(std::string_view text) { return ByteString(text.begin(), text.end()); }
-}  // namespace
-
 TEST(Key, ModeThresholdsAndSizeLine) {
   const std::pair<std::int64_t, std::int32_t> cases[] = {
       {100, 8}, {255, 8}, {256, 16}, {65535, 16}, {65536, 32}, {1000000000, 32}};
@@ -46,9 +42,8 @@ TEST(Files, WholeFilesByteForByte) {
                                      RandomBytes(3 << 20, 1)}) {
     WriteThrough(path, content, 4096);
     EXPECT_EQ(ReadFile(path), content);
-    ByteString back;
-    ASSERT_TRUE(ReadWholeFileWithin(path, 0, 4 << 20, back));
-    EXPECT_EQ(std::string(back.begin(), back.end()), content);
+    ASSERT_TRUE(HoldKeyWithin(path, 0, 4 << 20));
+    EXPECT_EQ(std::string(KeyBytes.begin(), KeyBytes.end()), content);
   }
   // Replacing: a longer old file leaves nothing of itself behind.
   WriteFile(path, std::string(1000, 'x'));
@@ -127,18 +122,17 @@ TEST(Files, PipesAreReadToTheirEnd) {
       }
       ::close(fd);
     });
-    ByteString read = Bytes("untouched");
-    EXPECT_EQ(ReadWholeFileWithin(fifo, c.min, c.max, read), c.accepted) << c.size;
+    EXPECT_EQ(HoldKeyWithin(fifo, c.min, c.max), c.accepted) << c.size;
     writer.join();
-    EXPECT_EQ(std::string(read.begin(), read.end()), c.accepted ? content : "untouched") << c.size;
+    EXPECT_EQ(std::string(KeyBytes.begin(), KeyBytes.end()), c.accepted ? content : "") << c.size;
   }
 }
 TEST(Files, SizeLimitsAreTestedBeforeReading) {
   TempDir dir;
   WriteFile(dir / "k", std::string(99, 'k'));
-  ByteString content = Bytes("untouched");
-  EXPECT_FALSE(ReadWholeFileWithin(dir / "k", 100, 200, content));
-  EXPECT_EQ(content, Bytes("untouched"));
-  EXPECT_TRUE(ReadWholeFileWithin(dir / "k", 99, 99, content));
-  EXPECT_EQ(content.size(), 99u);
+  EXPECT_FALSE(HoldKeyWithin(dir / "k", 100, 200));
+  EXPECT_TRUE(KeyBytes.empty());
+  EXPECT_TRUE(HoldKeyWithin(dir / "k", 99, 99));
+  EXPECT_EQ(KeyBytes.size(), 99u);
+  ReleaseKey();
 }

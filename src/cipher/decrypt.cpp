@@ -102,7 +102,7 @@ bool ParseEntries(const std::uint8_t* p, int count, std::uint32_t key_length,
 
 // Entries decoded per run of the fast road: enough key lookups in one plain
 // loop to keep many in flight, little enough to stay in the first-level cache.
-constexpr int kRunEntries = 256;
+constexpr int kRunEntries = 2048;
 
 template <int P>
 bool DecodeWindowOf(std::span<const std::uint8_t> window, std::span<const std::uint8_t> key,

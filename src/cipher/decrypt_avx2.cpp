@@ -86,11 +86,11 @@ constexpr std::uint32_t kCachedKeyBytes = 1 << 20;
 // Entries decoded at once when the lookups come after the parsing.
 constexpr int kChunkEntries = 256;
 
-// Decodes count entries into out. With kLookUpAtOnce each group's key bytes
+// Parses count entries into out. With kLookUpAtOnce each group's key bytes
 // are looked up as soon as it is parsed, which suits a key in the caches;
-// without, all groups are parsed first (their values into out, their key
-// indexes into index) and then looked up in a loop of nothing else, so
-// that more lookups that miss the caches are in flight at once.
+// without, the values go to out and the key indexes to index, each group's
+// key bytes asked for at once, to be looked up later (LookUpGroups) when
+// they have had time to arrive.
 template <int P, bool kLookUpAtOnce>
 kAvx2 bool DecodeGroups(const std::uint8_t* p, int count, const std::uint8_t* key,
                         std::uint32_t key_length, std::uint8_t* out, std::uint32_t* index) {
@@ -147,21 +147,26 @@ kAvx2 bool DecodeGroups(const std::uint8_t* p, int count, const std::uint8_t* ke
       bytes ^= KeyBytesOf(key, group_index);
     } else {
       Store(index + group, clamped);
+      for (int j = 0; j < kAvx2DecodeGroup; ++j) __builtin_prefetch(key + index[group + j], 0, 3);
     }
     std::memcpy(out + group, &bytes, 8);
     p += kAvx2DecodeGroup * Plan::kEntry;
   }
   const bool hex = _mm256_movemask_epi8(_mm256_cmpeq_epi8(classes, _mm256_setzero_si256())) == 0;
-  if (!hex || _mm256_movemask_epi8(inside) != -1) return false;
-  if constexpr (!kLookUpAtOnce) {
-    for (int group = 0; group < count; group += kAvx2DecodeGroup) {
-      std::uint64_t bytes;
-      std::memcpy(&bytes, out + group, 8);
-      bytes ^= KeyBytesOf(key, index + group);
-      std::memcpy(out + group, &bytes, 8);
-    }
+  return hex && _mm256_movemask_epi8(inside) == -1;
+}
+
+// Masks the count values at out, parsed by DecodeGroups, with the key bytes
+// at their indexes: a loop of nothing else, so that many lookups are in
+// flight at once.
+inline void LookUpGroups(const std::uint8_t* key, const std::uint32_t* index, int count,
+                         std::uint8_t* out) {
+  for (int group = 0; group < count; group += kAvx2DecodeGroup) {
+    std::uint64_t bytes;
+    std::memcpy(&bytes, out + group, 8);
+    bytes ^= KeyBytesOf(key, index + group);
+    std::memcpy(out + group, &bytes, 8);
   }
-  return true;
 }
 
 }  // namespace
@@ -171,15 +176,30 @@ bool DecodeEntriesAvx2(const std::uint8_t* p, int count, const std::uint8_t* key
                        std::uint32_t key_length, std::uint8_t* out) {
   // An empty key has no byte to clamp to; no position lies in it anyway.
   if (key_length == 0) return count == 0;
-  alignas(32) std::uint32_t index[kChunkEntries];
-  const bool cached = key_length <= kCachedKeyBytes;
-  for (int done = 0; done < count; done += kChunkEntries) {
-    const int chunk = std::min(kChunkEntries, count - done);
-    const std::uint8_t* from = p + done * (P + 4);
-    const bool ok = cached ? DecodeGroups<P, true>(from, chunk, key, key_length, out + done, index)
-                           : DecodeGroups<P, false>(from, chunk, key, key_length, out + done, index);
-    if (!ok) return false;
+  if (key_length <= kCachedKeyBytes) {
+    alignas(32) std::uint32_t unused[kAvx2DecodeGroup];
+    for (int done = 0; done < count; done += kChunkEntries) {
+      const int chunk = std::min(kChunkEntries, count - done);
+      if (!DecodeGroups<P, true>(p + done * (P + 4), chunk, key, key_length, out + done, unused)) {
+        return false;
+      }
+    }
+    return true;
   }
+  // A key beyond the caches: each chunk's key bytes are looked up only once
+  // the next chunk is parsed, which is how long they take to arrive.
+  alignas(32) std::uint32_t index[2][kChunkEntries];
+  int pending = 0, pending_at = 0;  // the chunk parsed but not yet looked up
+  for (int done = 0, now = 0; done < count; done += kChunkEntries, now ^= 1) {
+    const int chunk = std::min(kChunkEntries, count - done);
+    if (!DecodeGroups<P, false>(p + done * (P + 4), chunk, key, key_length, out + done, index[now])) {
+      return false;
+    }
+    LookUpGroups(key, index[now ^ 1], pending, out + pending_at);
+    pending = chunk;
+    pending_at = done;
+  }
+  LookUpGroups(key, index[(count - 1) / kChunkEntries % 2], pending, out + pending_at);
   return true;
 }
 

@@ -246,10 +246,13 @@ kAvx2 inline __m256i PlusOne(__m256i v) {
 
 // Writes groups whole groups of entries at out from the key indexes at
 // positions and the values at values. Reads up to 16 bytes past the last
-// group's words in both arrays.
+// group's words in both arrays. When ahead is given, the key bytes at its
+// first groups * kEntries indexes are asked for along the way, a few per
+// group, so that the requests never queue up in a burst.
 template <int P>
 kAvx2 std::uint8_t* WriteGroups(const PositionWord<P>* positions, const std::uint8_t* values,
-                                int groups, std::uint8_t* out) {
+                                int groups, std::uint8_t* out, const std::uint8_t* key = nullptr,
+                                const std::uint32_t* ahead = nullptr) {
   using Plan = GroupPlan<P>;
   const auto& plan = kGroupPlan<P>;
   const __m256i digits = _mm256_setr_epi8('0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A',
@@ -267,6 +270,10 @@ kAvx2 std::uint8_t* WriteGroups(const PositionWord<P>* positions, const std::uin
           _mm256_blendv_epi8(bytes, _mm256_srli_epi16(bytes, 4), Load(chunk.high)), nibble);
       const __m256i text = _mm256_add_epi8(_mm256_shuffle_epi8(digits, nibbles), Load(chunk.adjust));
       Store(out + c * kChunk, text);
+    }
+    if (ahead != nullptr) {
+      for (int j = 0; j < Plan::kEntries; ++j) __builtin_prefetch(key + ahead[j], 0, 3);
+      ahead += Plan::kEntries;
     }
     positions += Plan::kEntries;
     values += Plan::kEntries;
@@ -299,6 +306,16 @@ kAvx2 void NarrowIndexes(const std::uint32_t* index, int count, PositionWord<P>*
 constexpr int kBatch = 256;
 constexpr int kWindow = 16;  // bytes read past the end of a group's words
 
+// Batches drawn ahead of the one being looked up.
+constexpr int kAhead = 3;
+// Keys larger than this miss the caches on most lookups.
+constexpr std::uint64_t kUncachedKeyBytes = std::uint64_t{1} << 20;
+
+// Asks for the key bytes of a batch to be brought into the caches.
+inline void PrefetchKeyBytes(const std::uint8_t* key, const std::uint32_t* index, int count) {
+  for (int i = 0; i < count; ++i) __builtin_prefetch(key + index[i], 0, 0);
+}
+
 template <int P>
 kAvx2 std::int64_t EncryptGroups(const std::uint8_t* key, std::uint64_t below,
                                  const std::uint8_t* source, std::int64_t count,
@@ -307,35 +324,58 @@ kAvx2 std::int64_t EncryptGroups(const std::uint8_t* key, std::uint64_t below,
   static_assert(kBatch % std::lcm(Plan::kEntries, 8) == 0);
   const FourDraws draws = MakeFourDraws(below);
   const Reducer reducer = MakeReducer(below);
-  // Zeroed once, so the bytes read past the last group are defined.
-  std::uint32_t index[kBatch + kWindow] = {};
+  // A key beyond the caches has its positions drawn kAhead batches before
+  // their lookups, and their key bytes asked for meanwhile, while the
+  // batches in between are written: the lookups then find them waiting
+  // instead of each waiting for memory in turn.
+  const bool ahead = below + 1 > kUncachedKeyBytes;
+  constexpr int kRing = kAhead + 1;
+  // Zeroed once, so the bytes read past the last group are defined: the
+  // indexes of the batch being written and of those drawn after it.
+  std::uint32_t index[kRing][kBatch + kWindow] = {};
+  int size[kRing] = {};
   PositionWord<P> narrow[kBatch + kWindow] = {};
   std::uint8_t value[kBatch + kWindow] = {};
-  PositionWord<P>* positions;
-  if constexpr (P == 8) {
-    positions = index;
-  } else {
-    positions = narrow;
-  }
   // Whole groups of entries and whole words of source bytes.
   constexpr int kStep = std::lcm(Plan::kEntries, 8);
   const std::int64_t total = count / kStep * kStep;
-  for (std::int64_t done = 0; done < total;) {
-    const int batch = static_cast<int>(std::min<std::int64_t>(kBatch, total - done));
-    DrawIndexes(generator, draws, reducer, batch, index);
+  // The draws are made in order whatever is written in between.
+  std::int64_t drawn = 0;
+  auto draw = [&](int slot) {
+    size[slot] = static_cast<int>(std::min<std::int64_t>(kBatch, total - drawn));
+    if (size[slot] > 0) DrawIndexes(generator, draws, reducer, size[slot], index[slot]);
+    drawn += size[slot];
+  };
+  for (int slot = 0; slot < kAhead; ++slot) {
+    draw(slot);
+    if (ahead) PrefetchKeyBytes(key, index[slot], size[slot]);
+  }
+  for (std::int64_t done = 0, now = 0; done < total; now = (now + 1) % kRing) {
+    const std::uint32_t* current = index[now];
+    const int batch = size[now];
     // Many key lookups in flight at once, with little else in the loop:
     // eight key bytes gathered into a word, masking eight source bytes.
     for (int i = 0; i < batch; i += 8) {
       std::uint64_t mask = 0;
-      for (int j = 0; j < 8; ++j) mask |= std::uint64_t{key[index[i + j]]} << (8 * j);
+      for (int j = 0; j < 8; ++j) mask |= std::uint64_t{key[current[i + j]]} << (8 * j);
       std::uint64_t bytes;
       std::memcpy(&bytes, source + i, 8);
       bytes ^= mask;
       std::memcpy(value + i, &bytes, 8);
     }
-    // A byte or word store beside each lookup above costs more than this.
-    if constexpr (P < 8) NarrowIndexes<P>(index, batch, narrow);
-    out = WriteGroups<P>(positions, value, batch / Plan::kEntries, out);
+    const int later = static_cast<int>((now + kAhead) % kRing);
+    draw(later);
+    const PositionWord<P>* positions;
+    if constexpr (P == 8) {
+      positions = current;
+    } else {
+      // A byte or word store beside each lookup above costs more than this.
+      NarrowIndexes<P>(current, batch, narrow);
+      positions = narrow;
+    }
+    // No batch is shorter than one drawn after it.
+    out = WriteGroups<P>(positions, value, batch / Plan::kEntries, out, key,
+                         ahead && size[later] > 0 ? index[later] : nullptr);
     source += batch;
     done += batch;
   }

@@ -61,7 +61,10 @@ void RunTest(const std::vector<std::string>& args) {
   // A file is tested by its head and size alone; a pipe is read to its end
   // as a file would have been, so that its writer is not cut off.
   InputLength(in);
-  if (ValidateCipherText(head)) {
+  const bool valid = ValidateCipherText(head);
+  // A key that changed while it was looked at decides nothing.
+  CheckKeyUnchanged();
+  if (valid) {
     ShowLine("File: " + input + " is a valid 'Talvex Encryption' file!", true);
     WriteLine("");
     WriteLine("");
@@ -86,9 +89,13 @@ void RunEncrypt(const std::vector<std::string>& args) {
   // An input that cannot be opened is reported before the progress scale.
   InputFile in;
   OpenInput(in, input);
+  ExpectKeyLookups(in.SizeKnown() ? in.size : 0);
   OutputFile out;
   CreateOutput(out, path);
   EncryptBytes(in, out);
+  // A text made while the key changed belongs to no key: it never replaces
+  // the output.
+  CheckKeyUnchanged();
   FinishOutput(out);
 }
 
@@ -110,9 +117,11 @@ void RunDecrypt(const std::vector<std::string>& args) {
   }
   const std::string path = DecryptedOutputPath(input, args[3]);
   if (OutputRefused(path, args)) return;
+  ExpectKeyLookups(in.SizeKnown() ? in.size / LayoutOf(CipherMode).entry_length : 0);
   OutputFile out;
   CreateOutput(out, path);
   DecryptCipherText(head, in, out);
+  CheckKeyUnchanged();
   FinishOutput(out);
 }
 

@@ -37,6 +37,12 @@ void RaiseFailure(const char* kind, std::string message) {
   throw failure;
 }
 
+std::string PreparedFailureReport(const char* kind, const std::string& message) {
+  void* frames[Failure::kMaxFrames];
+  const int count = platform::CaptureCallChain(frames, Failure::kMaxFrames, 1);
+  return FormatFailureReport(kind, message, frames, count, platform::kLineEnd);
+}
+
 void InstallOutOfMemoryHandler() { std::set_new_handler(OnOutOfMemory); }
 
 std::string FormatFailureReport(const char* kind, const std::string& message,

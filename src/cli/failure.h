@@ -25,6 +25,10 @@ struct Failure : std::exception {
 // Raises a failure of the given kind, recording the caller's call chain.
 [[noreturn]] void RaiseFailure(const char* kind, std::string message);
 
+// The report a failure of the given kind raised here would give, made
+// ready for a handler that may not format anything when it happens.
+std::string PreparedFailureReport(const char* kind, const std::string& message);
+
 // Installs the handler that turns exhausted memory into a failure that
 // carries the call chain of the allocation that failed.
 void InstallOutOfMemoryHandler();

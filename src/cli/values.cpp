@@ -1,9 +1,11 @@
 #include "cli/values.h"
 
-ByteString KeyBytes;
+#include "keyio/key.h"
+
+std::span<const std::uint8_t> KeyBytes;
 std::int32_t CipherMode = 0;
 
 void ReleaseValues() {
-  ByteString().swap(KeyBytes);
+  ReleaseKey();
   CipherMode = 0;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -32,8 +33,10 @@ struct NoInitAllocator : std::allocator<T> {
 using ByteString = std::vector<std::uint8_t, NoInitAllocator<std::uint8_t>>;
 
 // The files to encrypt or decrypt and their results pass through in
-// chunks (keyio/files.h, cipher/*_stream.cpp); only the key is held whole.
-extern ByteString KeyBytes;     // the loaded key file
+// chunks (keyio/files.h, cipher/*_stream.cpp); only the key is held whole:
+// the key file mapped into memory, or read into it from a pipe or device
+// (keyio/key.h owns what it points to).
+extern std::span<const std::uint8_t> KeyBytes;
 extern std::int32_t CipherMode; // 8, 16 or 32; 0 after a failed validation
 
 // Releases every process-wide value.

@@ -89,10 +89,7 @@ std::int64_t InputLength(InputFile& in) {
   return in.done;
 }
 
-bool ReadWholeFileWithin(const std::string& path, std::int64_t min, std::int64_t max,
-                         ByteString& content) {
-  InputFile in;
-  OpenInput(in, path);
+bool ReadWholeWithin(InputFile& in, std::int64_t min, std::int64_t max, ByteString& content) {
   if (!in.SizeKnown()) {
     ByteString read;
     if (!ReadUnsizedWithin(in, max, read) || static_cast<std::int64_t>(read.size()) < min) return false;

@@ -11,14 +11,6 @@
 #include "cli/values.h"
 #include "platform/files.h"
 
-// Reads the whole content of an existing file (the key) into content. When
-// its size lies outside min to max bytes the result is false and content is
-// left alone: a far too large file is refused from its size on disk,
-// without the wait for reading it. A pipe or device is read until it ends
-// or holds more than max bytes.
-bool ReadWholeFileWithin(const std::string& path, std::int64_t min, std::int64_t max,
-                         ByteString& content);
-
 // An input, read in chunks from its start. Closed when it goes.
 struct InputFile {
   std::string path;
@@ -38,6 +30,13 @@ struct InputFile {
 // Opens an existing file for reading; "Unable to open file" when that
 // fails.
 void OpenInput(InputFile& in, const std::string& path);
+
+// Reads the whole content of a just opened input (a key that cannot be
+// mapped) into content. When its size lies outside min to max bytes the
+// result is false and content is left alone: a far too large file is
+// refused from its size on disk, without the wait for reading it. A pipe or
+// device is read until it ends or holds more than max bytes.
+bool ReadWholeWithin(InputFile& in, std::int64_t min, std::int64_t max, ByteString& content);
 
 // Reads up to want bytes, fewer only where the input ends; returns the
 // count read. A read error, or a file that ends before the size it had when

@@ -19,3 +19,26 @@ std::string KeySizeLine(std::int64_t length);
 // Loads KeyBytes and sets CipherMode, printing the size line. False after an
 // error block, when the key is missing or of the wrong size.
 bool LoadKeyFile(const std::string& path);
+
+// Makes KeyBytes the content of the existing file at path, held until
+// ReleaseKey, when its size lies within min to max bytes; false otherwise,
+// with KeyBytes empty. A regular file is mapped, not copied, so a key costs
+// what is looked up of it, and is refused from its size on disk; a pipe or
+// device, or a file that cannot be mapped, is read into memory. "Unable to
+// open file" or "Unable to read file" when that fails.
+bool HoldKeyWithin(const std::string& path, std::int64_t min, std::int64_t max);
+
+// Says that the run will look up about count key positions: when that is
+// enough to touch nearly every page of a mapped key, all of it is mapped at
+// once, which costs less than a fault for each page.
+void ExpectKeyLookups(std::int64_t count);
+
+// Raises "Unable to read file" naming the key when the key file has
+// changed since it was loaded (its size, modification or change time): a
+// mapped key is read as it is at each lookup, so a text made meanwhile
+// would belong to no key. A key read into memory from a pipe has nothing
+// to check.
+void CheckKeyUnchanged();
+
+// Lets the key go: KeyBytes becomes empty.
+void ReleaseKey();

@@ -1,0 +1,105 @@
+#include "platform/mapping.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/process.h"
+
+namespace platform {
+
+namespace {
+
+int Fd(FileHandle file) { return static_cast<int>(file); }
+
+// What the fault handler needs, set before it is installed and never
+// changed while it may run: the guarded range, and the report in a buffer
+// of its own, since a handler may neither allocate nor format.
+volatile std::uintptr_t g_guard_begin = 0;
+volatile std::uintptr_t g_guard_end = 0;
+char g_report[4096];
+std::size_t g_report_size = 0;
+int g_exit_status = 1;
+
+extern "C" void OnFault(int signal, siginfo_t* info, void*) {
+  const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+  if (address < g_guard_begin || address >= g_guard_end) {
+    // Not ours: the default action, once this handler returns and the
+    // faulting instruction runs again.
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    ::sigaction(signal, &action, nullptr);
+    return;
+  }
+  CleanUpAfterInterrupt();
+  for (std::size_t at = 0; at < g_report_size;) {
+    const ssize_t n = ::write(STDERR_FILENO, g_report + at, g_report_size - at);
+    if (n <= 0) break;
+    at += static_cast<std::size_t>(n);
+  }
+  ::_exit(g_exit_status);
+}
+
+}  // namespace
+
+bool MapForReading(FileHandle file, std::int64_t size, MappedFile& view) {
+  if (size <= 0) return false;
+  void* data = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_SHARED, Fd(file), 0);
+  if (data == MAP_FAILED) return false;
+  view.data = static_cast<const std::uint8_t*>(data);
+  view.size = size;
+  return true;
+}
+
+void Unmap(MappedFile& view) {
+  if (view.data == nullptr) return;
+  // The guard ends with the mapping: its addresses may be reused.
+  if (g_guard_begin == reinterpret_cast<std::uintptr_t>(view.data)) {
+    g_guard_begin = 0;
+    g_guard_end = 0;
+  }
+  ::munmap(const_cast<std::uint8_t*>(view.data), static_cast<std::size_t>(view.size));
+  view = MappedFile{};
+}
+
+void MapAllPagesNow(const MappedFile& view) {
+  if (view.data == nullptr) return;
+  void* data = const_cast<std::uint8_t*>(view.data);
+  const auto size = static_cast<std::size_t>(view.size);
+  // A file system that caches files in large pages maps them whole: a
+  // lookup then rarely misses the TLB. Pages read in from now on are read
+  // in large pieces, which costs nothing when all are read anyway.
+  ::madvise(data, size, MADV_HUGEPAGE);
+  // Linux 5.14 and later; before, the pages come in as they are touched.
+  ::madvise(data, size, MADV_POPULATE_READ);
+}
+
+bool StampOf(FileHandle file, FileStamp& stamp) {
+  struct stat st {};
+  if (::fstat(Fd(file), &st) != 0) return false;
+  stamp.size = static_cast<std::int64_t>(st.st_size);
+  stamp.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  stamp.changed = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  return true;
+}
+
+void EndOnFaultIn(const MappedFile& view, const std::string& report, int exit_status) {
+  g_guard_begin = 0;
+  g_guard_end = 0;
+  g_report_size = std::min(report.size(), sizeof g_report);
+  std::memcpy(g_report, report.data(), g_report_size);
+  g_exit_status = exit_status;
+  g_guard_begin = reinterpret_cast<std::uintptr_t>(view.data);
+  g_guard_end = g_guard_begin + static_cast<std::uintptr_t>(view.size);
+  struct sigaction action {};
+  action.sa_sigaction = OnFault;
+  action.sa_flags = SA_SIGINFO;
+  // The interruptions wait: their clean-up is done here already.
+  ::sigfillset(&action.sa_mask);
+  ::sigaction(SIGBUS, &action, nullptr);
+}
+
+}  // namespace platform
