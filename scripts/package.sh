@@ -1,13 +1,19 @@
 #!/bin/sh
 # Makes the installable packages in OUTDIR (default out/):
-#   talvex_VERSION_ARCH.deb   Linux release build: bin/talvex and the manual page
-#   talvex-VERSION-win64.zip  Windows cross build: talvex.exe and README.md
+#   talvex_VERSION_ARCH.deb   Linux release build: bin/talvex, the manual
+#                             page, bash completion, copyright, changelog
+#   talvex-VERSION-win64.zip  Windows cross build: talvex.exe, README.md, LICENSE
 # The .deb comes from its own release tree build-pkg (the tool alone, no
 # tests or benchmarks); the .zip from build-win (scripts/build-windows.sh),
 # skipped with a message where the MinGW-w64 cross compiler is missing.
+# The same commit gives the same .deb, byte for byte: its dates are the
+# commit's (or SOURCE_DATE_EPOCH, when set).
 # Usage: sh scripts/package.sh [OUTDIR]
 set -eu
 cd "$(dirname "$0")/.."
+# The .deb's outer archive records the modes of the files CPack writes for
+# it, which follow the umask.
+umask 022
 sh scripts/setup.sh test
 mkdir -p "${1:-out}"
 out=$(cd "${1:-out}" && pwd)

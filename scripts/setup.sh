@@ -23,8 +23,9 @@ demo_packages="cmake g++ libgtest-dev libbenchmark-dev"
 #   clang              fuzzing
 #   dpkg-dev file      the .deb's dependencies (dpkg-shlibdeps)
 #   groff-base mandoc  manual page checks
+#   lintian            the .deb as Debian's checker sees it
 test_packages="$demo_packages g++-mingw-w64-x86-64-posix wine64 time util-linux
-  strace clang dpkg-dev file groff-base mandoc"
+  strace clang dpkg-dev file groff-base mandoc lintian"
 
 case "${1:-test}" in
   demo) packages=$demo_packages ;;

@@ -1,13 +1,20 @@
 #!/bin/sh
 # Checks of what users install: the installed tree, the manual page, the
-# .deb and the Windows .zip.
+# bash completion, the .deb and the Windows .zip.
 # Usage: package_checks.sh CHECK BUILD_DIR SOURCE_DIR VERSION [WINDOWS_BUILD_DIR]
-#   install  cmake --install into a DESTDIR; round trip with the installed tool
-#   manual   the manual page: groff and mandoc lint, and the texts it quotes
-#            from the tool match what the tool prints
-#   deb      cpack -G DEB: its files, dependencies, version; round trip with
-#            the packed tool
-#   zip      cpack -G ZIP of the Windows cross build: talvex.exe and README
+#   install     cmake --install into a DESTDIR: every file in place; round
+#               trip with the installed tool
+#   manual      the manual page the build dated: groff and mandoc lint, the
+#               texts it quotes from the tool match what the tool prints,
+#               its date from SOURCE_DATE_EPOCH, the last commit or the
+#               changelog
+#   completion  the bash completion's candidates, asked as bash asks
+#   deb         cpack -G DEB: its files, dependencies, version, changelog
+#               and licence; made twice, the same bytes, every time stamp
+#               the source's; round trip with the packed tool
+#   lintian     lintian on the .deb: no error, no warning
+#   zip         cpack -G ZIP of the Windows cross build: talvex.exe with its
+#               version resource, README and LICENSE
 # Exit 77 (skipped) when a tool a check needs is missing; under CI
 # (CI=true) that is a failure instead.
 set -eu
@@ -40,6 +47,13 @@ need() {
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+
+# Makes the .deb in folder $1 and names it in $deb.
+make_deb() {
+  cpack -G DEB --config "$build/CPackConfig.cmake" -B "$1" >"$work/cpack.log" 2>&1 ||
+    fail "cpack -G DEB failed: $(cat "$work/cpack.log")"
+  deb=$(ls "$1"/talvex_"$version"_*.deb) || fail "no talvex_${version}_*.deb made"
+}
 
 # Encrypts, tests and decrypts a sample with the talvex at $1 and compares
 # the result with the original; a key of another file must not pass.
@@ -74,14 +88,22 @@ install)
   root=$work/root
   DESTDIR=$root cmake --install "$build" --prefix /usr >/dev/null
   [ -x "$root/usr/bin/talvex" ] || fail "no usr/bin/talvex installed"
-  [ -f "$root/usr/share/man/man1/talvex.1" ] || fail "no usr/share/man/man1/talvex.1 installed"
-  cmp "$root/usr/share/man/man1/talvex.1" "$source/doc/talvex.1" || fail "installed manual page differs"
+  for file in man/man1/talvex.1 bash-completion/completions/talvex doc/talvex/copyright \
+              doc/talvex/changelog; do
+    [ -f "$root/usr/share/$file" ] || fail "no usr/share/$file installed"
+  done
+  cmp "$root/usr/share/man/man1/talvex.1" "$build/doc/talvex.1" || fail "installed manual page differs"
+  cmp "$root/usr/share/bash-completion/completions/talvex" "$source/completion/talvex.bash" ||
+    fail "installed bash completion differs"
+  cmp "$root/usr/share/doc/talvex/copyright" "$build/doc/copyright" || fail "installed copyright differs"
   round_trip "$root/usr/bin/talvex"
   ;;
 
 manual)
   need groff
-  page=$source/doc/talvex.1
+  page=$build/doc/talvex.1
+  [ -f "$page" ] || fail "no $page: the build makes it from doc/talvex.1.in"
+  ! grep -n '@[A-Z_]*@' "$page" || fail "the page keeps placeholders of its template"
   groff -man -ww -z "$page" >"$work/groff.out" 2>&1
   [ ! -s "$work/groff.out" ] || fail "groff warns: $(cat "$work/groff.out")"
   echo "groff -man -ww -z: no warnings"
@@ -92,11 +114,41 @@ manual)
   else
     need mandoc
   fi
-  grep -q "^\.TH TALVEX 1 .* \"talvex $version\" " "$page" || fail "the page's title line does not name talvex $version"
+  grep -q "^\.TH TALVEX 1 [0-9]\{4\}-[0-9][0-9]-[0-9][0-9] \"talvex $version\" " "$page" ||
+    fail "the page's title line does not give a date and talvex $version: $(grep '^\.TH' "$page")"
+  # Its date: SOURCE_DATE_EPOCH, else the last commit, else the newest
+  # entry of the changelog; never the clock.
+  dated() {  # SOURCE_DATE_EPOCH, git or '' -> the date on the page made
+    SOURCE_DATE_EPOCH=$1 cmake -DSOURCE_DIR="$source" -DGIT="$2" -DVERSION="$version" \
+      -DTEMPLATE="$source/doc/talvex.1.in" -DPAGE="$work/dated.1" -DEPOCH_FILE="$work/epoch" \
+      -P "$source/cmake/source_date.cmake" >/dev/null || fail "cmake/source_date.cmake failed"
+    sed -n 's/^\.TH TALVEX 1 \([^ ]*\) .*/\1/p' "$work/dated.1"
+  }
+  for row in 0:1970-01-01 951782400:2000-02-29 951868799:2000-02-29 1796688000:2026-12-08; do
+    epoch=${row%%:*} want=${row#*:}
+    got=$(dated "$epoch" "")
+    [ "$got" = "$want" ] || fail "SOURCE_DATE_EPOCH=$epoch dates the page $got, not $want"
+    [ "$(cat "$work/epoch")" = "$epoch" ] || fail "SOURCE_DATE_EPOCH=$epoch recorded as $(cat "$work/epoch")"
+  done
+  released=$(sed -n 's/^ -- .*>  //p' "$source/doc/changelog" | head -n 1)
+  released=$(date -u -d "$released" +%F) || fail "doc/changelog's newest entry has no date"
+  got=$(dated "" "")
+  [ "$got" = "$released" ] || fail "without git the page is dated $got, not $released"
+  git=$(command -v git || true)
+  if [ -n "$git" ] && [ "$(git -C "$source" rev-parse --show-prefix 2>/dev/null || echo none)" = "" ]; then
+    committed=$(TZ=UTC git -C "$source" log -1 --date=format-local:%F --format=%cd)
+    got=$(dated "" "$git")
+    [ "$got" = "$committed" ] || fail "the page is dated $got, not by the last commit, $committed"
+    echo "page dated by SOURCE_DATE_EPOCH, the last commit ($committed) or the changelog ($released)"
+  else
+    echo "page dated by SOURCE_DATE_EPOCH or the changelog ($released); no git checkout to date it by"
+  fi
   # The page as text, one line per paragraph.
   groff -man -Tascii -rLL=250n -rHY=0 -P-cbou "$page" >"$work/page.txt" 2>/dev/null
   for word in '-e' '-d' '-t' '-i' '-h' NO_COLOR FORCE_COLOR CLICOLOR_FORCE TERM \
-              'EXIT STATUS' 217 FILES SECURITY 'OUTPUT NAMES' 'doc#out.tvx' 'report.doc'; do
+              'EXIT STATUS' 217 FILES SECURITY 'OUTPUT NAMES' 'doc#out.tvx' 'report.doc' \
+              COPYRIGHT 'MIT licence' /usr/share/bash-completion/completions/talvex \
+              "$(grep '^Copyright ' "$source/LICENSE")"; do
     grep -qF -e "$word" "$work/page.txt" || fail "the page does not mention $word"
   done
   # Texts the page quotes, as the tool really prints them.
@@ -112,30 +164,122 @@ manual)
   ;;
 
 deb)
-  need cpack dpkg-deb dpkg-shlibdeps file
-  cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
-    fail "cpack -G DEB failed: $(cat "$work/cpack.log")"
-  deb=$(ls "$work"/out/talvex_"$version"_*.deb) || fail "no talvex_${version}_*.deb made"
+  need cpack dpkg-deb dpkg-shlibdeps dpkg-parsechangelog file ar tar
+  # Made twice in two folders, under umask 077 both times: the package must
+  # neither follow the umask (folders no user could open) nor differ.
+  umask 077
+  make_deb "$work/out1"
+  first=$deb
+  make_deb "$work/out2"
   dpkg-deb -c "$deb" >"$work/contents"
-  for file in ./usr/bin/talvex ./usr/share/man/man1/talvex.1.gz; do
+  for file in ./usr/bin/talvex ./usr/share/man/man1/talvex.1.gz \
+              ./usr/share/bash-completion/completions/talvex \
+              ./usr/share/doc/talvex/copyright ./usr/share/doc/talvex/changelog.gz; do
     grep -q " $file\$" "$work/contents" || fail "$deb lacks $file: $(cat "$work/contents")"
   done
+  ! grep -v -e '^drwxr-xr-x root/root ' -e '^-rw-r--r-- root/root ' -e '^-rwxr-xr-x root/root ' \
+    "$work/contents" || fail "files above are not root's, or not readable by all"
   [ "$(dpkg-deb -f "$deb" Package)" = talvex ] || fail "package name is not talvex"
   [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version is not $version"
   depends=$(dpkg-deb -f "$deb" Depends)
   for lib in libc6 libstdc++6; do
     echo "$depends" | grep -q "$lib (>= " || fail "Depends lacks $lib: $depends"
   done
+  umask 022
   dpkg-deb -x "$deb" "$work/root"
-  gzip -dc "$work/root/usr/share/man/man1/talvex.1.gz" | cmp - "$source/doc/talvex.1" ||
-    fail "packed manual page differs from doc/talvex.1"
-  file "$work/root/usr/bin/talvex" | grep -q ', stripped' || fail "packed talvex is not stripped"
-  echo "$(basename "$deb"): $(wc -c <"$deb") bytes; Depends: $depends"
+  doc=$work/root/usr/share/doc/talvex
+  gzip -dc "$work/root/usr/share/man/man1/talvex.1.gz" | cmp - "$build/doc/talvex.1" ||
+    fail "packed manual page differs from the build's"
+  cmp "$work/root/usr/share/bash-completion/completions/talvex" "$source/completion/talvex.bash" ||
+    fail "packed bash completion differs"
+  # The copyright file states LICENSE's copyright line and terms.
+  grep -qxF "Copyright: $(sed -n 's/^Copyright (c) //p' "$source/LICENSE")" "$doc/copyright" ||
+    fail "the copyright file lacks LICENSE's copyright line"
+  sed -n '/^Permission is hereby granted/,$p' "$source/LICENSE" >"$work/terms"
+  sed -n '/^License: Expat$/,$p' "$doc/copyright" | tail -n +2 | sed 's/^ //; s/^\.$//' |
+    cmp - "$work/terms" || fail "the copyright file's terms are not LICENSE's"
+  gzip -dc "$doc/changelog.gz" >"$work/changelog"
+  [ "$(dpkg-parsechangelog -l "$work/changelog" -S Version)" = "$version" ] ||
+    fail "the changelog's newest entry is not version $version"
+  # gzip -n: no name and no time in the header, so the same bytes each time.
+  for gz in "$doc/changelog.gz" "$work/root/usr/share/man/man1/talvex.1.gz"; do
+    [ "$(od -An -tx1 -j3 -N5 "$gz" | tr -d ' \n')" = 0000000000 ] || fail "$gz carries a name or a time"
+  done
+  # Every time stamp is the source's.
+  epoch=${SOURCE_DATE_EPOCH:-$(cat "$build/source_date_epoch")}
+  stamp=$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S')
+  ! dpkg-deb --fsys-tarfile "$deb" | tar -tv --full-time --utc | grep -vF " $stamp ./" ||
+    fail "files above are not stamped $stamp (SOURCE_DATE_EPOCH=$epoch)"
+  ! LC_ALL=C TZ=UTC ar tv "$deb" | grep -vF " $(LC_ALL=C date -u -d "@$epoch" '+%b %e %H:%M %Y') " ||
+    fail "archive members above are not stamped $stamp"
+  cmp "$first" "$deb" || fail "two packages of the same build differ"
+  echo "$(basename "$deb"): $(wc -c <"$deb") bytes, made twice the same, stamped $stamp; Depends: $depends"
   round_trip "$work/root/usr/bin/talvex"
   ;;
 
+lintian)
+  need cpack lintian
+  make_deb "$work/out"
+  status=0
+  lintian --fail-on error,warning --display-info "$deb" >"$work/lintian.out" 2>&1 || status=$?
+  # Informational tags may stay; lintian's advice not to run it as root is
+  # no finding about the package.
+  if grep -v -e '^[IPX]: ' -e '^running with root privileges is not recommended!$' "$work/lintian.out" ||
+      [ "$status" != 0 ]; then
+    fail "lintian (exit $status): $(cat "$work/lintian.out")"
+  fi
+  echo "lintian $(basename "$deb"): no error, no warning"
+  cat "$work/lintian.out"
+  ;;
+
+completion)
+  need bash
+  files=$work/files
+  mkdir -p "$files/sub dir" "$files/old.tvx"
+  for name in a.tvx B.TVX 'my file.Tvx' 'x:y.tvx' notes.txt key.bin 'k=1.bin' \
+              'sub dir/inner.tvx' 'sub dir/inner.txt'; do
+    : >"$files/$name"
+  done
+  all='B.TVX|a.tvx|k=1.bin|key.bin|my file.Tvx|notes.txt|old.tvx|sub dir|x:y.tvx'
+  encrypted='B.TVX|a.tvx|my file.Tvx|old.tvx|sub dir|x:y.tvx'
+  # Each row: the line up to the cursor # the candidates, sorted, joined by
+  # |. COMP_WORDS is split at blanks only here: the script reads COMP_LINE.
+  while IFS='#' read -r line want; do
+    got=$(cd "$files" && bash -c '
+      source "$1" || exit 1
+      COMP_LINE=$2 COMP_POINT=${#2}
+      read -ra COMP_WORDS <<<"$2"
+      case $2 in *" ") COMP_WORDS+=("") ;; esac
+      COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+      _talvex talvex "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+      [ ${#COMPREPLY[@]} = 0 ] || printf "%s\n" "${COMPREPLY[@]}" | LC_ALL=C sort | paste -sd "|"
+    ' sh "$source/completion/talvex.bash" "$line") || fail "completing '$line' failed"
+    [ "$got" = "$want" ] || fail "completing '$line' offers '$got', not '$want'"
+  done <<ROWS
+talvex #-d|-e|-h|-i|-t
+talvex -#-d|-e|-h|-i|-t
+talvex -t#-t
+talvex -d #$all
+talvex -d key #$encrypted
+talvex -t key #$encrypted
+talvex -t k=1.bin #$encrypted
+talvex -d key my#my file.Tvx
+talvex -d key 'my f#my file.Tvx
+talvex -d key "my f#my file.Tvx
+talvex -d key my\\ f#my file.Tvx
+talvex -d key x:#y.tvx
+talvex -d key sub\\ dir/#sub dir/inner.tvx
+talvex -d key n#
+talvex -d key a.tvx #$all
+talvex -e #$all
+talvex -e key #$all
+talvex -e key notes.txt #$all
+ROWS
+  echo "bash completion: command words, .tvx files and folders after -d and -t, files elsewhere"
+  ;;
+
 zip)
-  need cpack
+  need cpack x86_64-w64-mingw32-windres
   [ -n "$windows_build" ] || give_up "no Windows build directory given"
   [ -f "$windows_build/talvex.exe" ] || give_up "no Windows build at $windows_build (run scripts/build-windows.sh)"
   [ -f "$windows_build/CPackConfig.cmake" ] || give_up "no CPackConfig.cmake in $windows_build (run scripts/build-windows.sh)"
@@ -146,14 +290,28 @@ zip)
   mkdir "$work/unpacked"
   (cd "$work/unpacked" && cmake -E tar xf "$zip")
   top=$work/unpacked/talvex-$version-win64
-  [ -f "$top/README.md" ] || fail "the zip lacks talvex-$version-win64/README.md"
+  for file in README.md LICENSE talvex.exe; do
+    [ -f "$top/$file" ] || fail "the zip lacks talvex-$version-win64/$file"
+  done
   cmp "$top/talvex.exe" "$windows_build/talvex.exe" || fail "the zip's talvex.exe is not the Windows build"
   [ "$(head -c 2 "$top/talvex.exe")" = MZ ] || fail "the zip's talvex.exe is no Windows executable"
   cmp "$top/README.md" "$source/README.md" || fail "the zip's README.md differs"
-  echo "$(basename "$zip"): $(wc -c <"$zip") bytes: talvex.exe, README.md"
+  cmp "$top/LICENSE" "$source/LICENSE" || fail "the zip's LICENSE differs"
+  # The version resource, read back from the executable's UTF-16 strings.
+  x86_64-w64-mingw32-windres -J coff -O rc -i "$top/talvex.exe" >"$work/resource.rc" 2>&1 ||
+    fail "no resources in talvex.exe: $(cat "$work/resource.rc")"
+  numbers=$(echo "$version" | awk -F. '{ printf "%d, %d, %d, %d", $1, $2, $3, $4 }')
+  sed 's/^ *//' "$work/resource.rc" >"$work/resource.lines"
+  for line in "FILEVERSION $numbers" "PRODUCTVERSION $numbers" \
+              'VALUE "ProductName", "talvex"' "VALUE \"ProductVersion\", \"$version\"" \
+              "VALUE \"FileVersion\", \"$version\"" \
+              "VALUE \"LegalCopyright\", \"$(grep '^Copyright ' "$source/LICENSE"), MIT License\""; do
+    grep -qxF -e "$line" "$work/resource.lines" || fail "the version resource lacks $line: $(cat "$work/resource.rc")"
+  done
+  echo "$(basename "$zip"): $(wc -c <"$zip") bytes: talvex.exe with its version resource, README.md, LICENSE"
   ;;
 
 *)
-  fail "unknown check (install, manual, deb or zip)"
+  fail "unknown check (install, manual, completion, deb, lintian or zip)"
   ;;
 esac
