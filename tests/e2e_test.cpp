@@ -404,12 +404,40 @@ TEST_F(E2EFailure, TextsPassThroughAFewChunksOfMemory) {
   EXPECT_TRUE(ReadFile(dir / "back.dat") == source);
 }
 
+TEST_F(E2EFailure, TheLargestKeyCostsOnlyWhatIsLookedUp) {
+#ifdef TALVEX_SANITIZED
+  GTEST_SKIP() << "the sanitizers reserve more private memory than the limit allows";
+#endif
+  if (TestingWindowsBuild()) GTEST_SKIP() << "memory limits are a POSIX test";
+  // A sparse 1 GB key: its bytes are zeros, mapped, never the tool's own
+  // memory, which 256 MiB bound.
+  ASSERT_EQ(::truncate((dir / "key").c_str(), 1000000000), 0);
+  ToolOptions limited;
+  limited.data_limit = std::int64_t{256} << 20;
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+  } cases[] = {
+      {{"-e", "key", "in.dat", "o.tvx"}, KeyLine(1000000000) + Bar(64, "Encryption")},
+      {{"-t", "key", "dat#o.tvx"},
+       KeyLine(1000000000) + Line("File: dat#o.tvx is a valid 'Talvex Encryption' file!") + "\n\n"},
+      {{"-d", "key", "dat#o.tvx", "back"}, KeyLine(1000000000) + Bar(63, "Decryption")},
+  };
+  for (const Case& c : cases) {
+    const ToolResult result = RunTool(dir.path, c.args, limited);
+    EXPECT_EQ(result.out, Lines(c.out)) << result.err;
+    EXPECT_EQ(result.status, 0);
+  }
+  EXPECT_EQ(ReadFile(dir / "back.dat"), ReadFile(dir / "in.dat"));
+}
+
 TEST_F(E2EFailure, ExhaustedMemoryEndsWithTheReport) {
 #ifdef TALVEX_SANITIZED
   GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
 #endif
   if (TestingWindowsBuild()) GTEST_SKIP() << "address-space limits are a POSIX test";
-  // The key is held whole: a sparse 1 GB key cannot fit in 256 MiB.
+  // A key that cannot be mapped is read whole: a sparse 1 GB key cannot
+  // fit in 256 MiB of address space, mapped or read.
   ASSERT_EQ(::truncate((dir / "key").c_str(), 1000000000), 0);
   ToolOptions limited;
   limited.memory_limit = std::int64_t{256} << 20;

@@ -101,6 +101,7 @@ TEST(Files, InputsReadInPiecesAndRefuseToShrink) {
 
 TEST(Files, PipesAreReadToTheirEnd) {
   TempDir dir;
+  std::mt19937_64 random(31);
   const std::string fifo = dir / "fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   struct Case {
@@ -125,7 +126,15 @@ TEST(Files, PipesAreReadToTheirEnd) {
     EXPECT_EQ(HoldKeyWithin(fifo, c.min, c.max), c.accepted) << c.size;
     writer.join();
     EXPECT_EQ(std::string(KeyBytes.begin(), KeyBytes.end()), c.accepted ? content : "") << c.size;
+    if (!c.accepted || c.size < 100) continue;
+    // The same key as a file is mapped: the same text for the same seed.
+    const ByteString source = RandomString(random, 3000);
+    const Outcome read = EncryptWith(CipherLoops::kFastest, ByteString(KeyBytes.begin(), KeyBytes.end()), source, 7);
+    WriteFile(dir / "key", content);
+    ASSERT_TRUE(HoldKeyWithin(dir / "key", c.min, c.max));
+    EXPECT_EQ(EncryptWith(CipherLoops::kFastest, ByteString(KeyBytes.begin(), KeyBytes.end()), source, 7), read);
   }
+  ReleaseKey();
 }
 TEST(Files, SizeLimitsAreTestedBeforeReading) {
   TempDir dir;

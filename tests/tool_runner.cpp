@@ -127,10 +127,11 @@ ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
                    static_cast<rlim_t>(options.file_size_limit)};
       ::setrlimit(RLIMIT_FSIZE, &limit);
     }
-    if (options.memory_limit >= 0) {
-      rlimit limit{static_cast<rlim_t>(options.memory_limit),
-                   static_cast<rlim_t>(options.memory_limit)};
-      ::setrlimit(RLIMIT_AS, &limit);
+    for (const auto& [resource, bytes] : {std::pair{RLIMIT_AS, options.memory_limit},
+                                          std::pair{RLIMIT_DATA, options.data_limit}}) {
+      if (bytes < 0) continue;
+      rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
+      ::setrlimit(resource, &limit);
     }
     if (options.as_nobody) {
       const passwd* nobody = ::getpwnam("nobody");

@@ -26,6 +26,7 @@ struct ToolOptions {
   std::int64_t file_size_limit = -1;      // RLIMIT_FSIZE in bytes
   bool ignore_sigxfsz = true;             // with the limit, SIGXFSZ ignored
   std::int64_t memory_limit = -1;         // RLIMIT_AS in bytes
+  std::int64_t data_limit = -1;           // RLIMIT_DATA: private memory, not mapped files
   bool native = false;                    // the native build, whatever is under test
   const std::string* input = nullptr;     // fed to stdin through a pipe (else /dev/null)
   std::vector<std::string> prefix;        // a program that starts the tool (strace ...)
