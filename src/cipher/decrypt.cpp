@@ -100,8 +100,10 @@ bool ParseEntries(const std::uint8_t* p, int count, std::uint32_t key_length,
   return (bad & kNotPair) == 0;
 }
 
-// Entries decoded per run of the fast road: enough key lookups in one plain
-// loop to keep many in flight, little enough to stay in the first-level cache.
+// Entries decoded per run of the fast road: several chunks of the AVX2 loop,
+// which looks up one chunk's key bytes while it parses the next, and little
+// enough for the portable loop's arrays to stay in the first-level cache. A
+// run that meets a bad field is decoded again entry by entry.
 constexpr int kRunEntries = 2048;
 
 template <int P>
