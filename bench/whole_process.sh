@@ -68,15 +68,16 @@ cd "$dir"
 echo "folder: $dir ($(df --output=fstype . | tail -n 1)), $(nproc) cores"
 
 # Runs a command once, appending "wall_seconds peak_kib" to file $1: the
-# wall time to the millisecond (GNU time gives only hundredths), the peak
-# from GNU time. The command's console output is dropped.
+# wall time to a tenth of a millisecond (GNU time gives only hundredths),
+# the peak from GNU time. The command's console output is dropped.
 measure() {
   local file=$1 start end
   shift
-  start=$(date +%s%N)
+  # The shell's own clock: no process of its own in the time measured.
+  start=$EPOCHREALTIME
   /usr/bin/time -f "%M" -o time.out "$@" >/dev/null
-  end=$(date +%s%N)
-  echo "$(awk -v d=$((end - start)) 'BEGIN {printf "%.3f", d / 1e9}') $(cat time.out)" >>"$file"
+  end=$EPOCHREALTIME
+  echo "$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.4f", b - a}') $(cat time.out)" >>"$file"
 }
 # Runs a command once more, appending its peak RssAnon in KiB to file $1,
 # read from /proc as often as the shell can (builtins only) while it runs.
