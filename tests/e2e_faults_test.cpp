@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -202,6 +203,23 @@ TEST_F(E2EFaults, AnInputThatShrinksWhileReadIsAFailure) {
   EXPECT_EQ(NewFiles(), std::vector<std::string>{"big.dat"});
 }
 
+TEST_F(E2EFaults, AnInterruptedProbeLeavesNothing) {
+  if (!PathExists("/usr/bin/strace")) {
+    if (std::getenv("CI") != nullptr) GTEST_FAIL() << "strace is needed";
+    GTEST_SKIP() << "strace is not installed";
+  }
+  // SIGINT arrives as the probe closes the file it made at the output path.
+  ToolOptions traced;
+  traced.native = true;
+  traced.prefix = {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-P", dir / "dat#o.tvx",
+                   "-e", "trace=close", "-e", "inject=close:signal=SIGINT"};
+  traced.environment = {"ASAN_OPTIONS=detect_leaks=0"};
+  const ToolResult result = Run({"-e", "key", "in.dat", "o.tvx"}, traced);
+  EXPECT_TRUE(result.signal == SIGINT || result.status == 128 + SIGINT) << result.status;
+  EXPECT_EQ(result.out, KeyLine(4096));
+  EXPECT_EQ(NewFiles(), std::vector<std::string>{});
+}
+
 // What the signal and console control handlers do before the process ends.
 TEST(Interrupts, TheCleanUpRemovesTheTemporaryFileOnly) {
   TempDir dir;
@@ -214,6 +232,18 @@ TEST(Interrupts, TheCleanUpRemovesTheTemporaryFileOnly) {
   EXPECT_FALSE(PathExists(temp));
   EXPECT_EQ(ReadFile(dir / "out"), "old");
   platform::CloseFile(file);
+  // The probe's file at the output path itself, likewise; once deleted it
+  // is no longer the handler's to remove.
+  const platform::FileHandle probe = platform::CreateNewFile(dir / "probe");
+  ASSERT_NE(probe, platform::kNoFile);
+  platform::CleanUpAfterInterrupt();
+  EXPECT_FALSE(PathExists(dir / "probe"));
+  platform::CloseFile(probe);
+  platform::CloseFile(platform::CreateNewFile(dir / "probe"));
+  platform::DeleteTempFile(dir / "probe");
+  WriteFile(dir / "probe", "someone else's");
+  platform::CleanUpAfterInterrupt();
+  EXPECT_EQ(ReadFile(dir / "probe"), "someone else's");
   // Once renamed, the file is no longer the handler's to remove.
   const platform::FileHandle kept = platform::CreateTempBeside(dir / "out", temp);
   platform::CloseFile(kept);

@@ -18,7 +18,9 @@ bool Contains(const std::string& word, const char* command) {
 }
 
 // True when the output path names the input or the key file itself, however
-// spelled: writing it would destroy the file being read.
+// spelled: writing it would destroy the file being read. A link at the
+// output path counts as itself, since it is replaced, never written
+// through.
 bool OutputIsAnInput(const std::string& output, const std::string& input, const std::string& key) {
   if (platform::SameFile(output, input) || platform::SameFile(output, key)) {
     ShowError("OUTPUTFILE must not be the INPUTFILE or the KEYFILE!");
