@@ -227,6 +227,13 @@ TEST_F(E2EFlow, PipesAndDevicesAreReadToTheirEnd) {
     ExpectRun({"-d", "key", "f.tvx", "fifo.out"}, KeyLine(4096) + Bar(63, "Decryption"));
   }
   EXPECT_TRUE(ReadFile(dir / "fifo.f.t") == source);
+  // A file that says it is empty and is not: read to its end as cat reads it.
+  const std::string version = ReadFile("/proc/version");
+  ASSERT_GT(version.size(), 64u);
+  ExpectRun({"-e", "key", "/proc/version", "v.tvx"}, KeyLine(4096) + Bar(64, "Encryption"));
+  ASSERT_EQ(ReadFile(dir / "#v.tvx").size(), 58 + 8 * version.size());
+  EXPECT_EQ(Run({"-d", "key", "#v.tvx", "v"}).status, 0);
+  EXPECT_EQ(ReadFile(dir / "v.#v."), version);
 }
 
 TEST_F(E2EFlow, AReplacedOutputReachesTheDiskBeforeTheRename) {

@@ -2,6 +2,7 @@
 // read a window of whole entries at a time, each window is decoded on a
 // core of its own, and the bytes are written in order.
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <vector>
 
@@ -49,16 +50,22 @@ void DecryptStream(std::span<const std::uint8_t> key, std::int32_t mode,
   std::int64_t entries = 0;  // decoded and taken back
   std::int64_t stars = 0;
 
-  // The bar of a pipe is drawn once its length is known: at the end.
+  // Once a write has failed an input of unknown length is read no further:
+  // nothing more reaches the output, and the input may never end.
+  std::atomic<bool> write_failed = false;
+
+  // The bar of a pipe is drawn once its length is known: at the end; after
+  // a failed write the length is what was read.
   auto draw_late_bar = [&] {
-    const std::int64_t length = InputLength(source);
+    const std::int64_t length =
+        write_failed.load(std::memory_order_relaxed) ? source.done : InputLength(source);
     progress.start();
     DecryptionStarsUpTo(mode, entries, length, 0, progress.advance);
   };
 
   PipelineSteps steps;
   steps.make = [&](int slot) {
-    if (finished) return false;
+    if (finished || (!known && write_failed.load(std::memory_order_relaxed))) return false;
     DecryptJob& job = jobs[static_cast<std::size_t>(slot)];
     if (job.window.empty()) {
       job.window.resize(static_cast<std::size_t>(window_room));
@@ -105,6 +112,7 @@ void DecryptStream(std::span<const std::uint8_t> key, std::int32_t mode,
   steps.write = [&](int slot) {
     const DecryptJob& job = jobs[static_cast<std::size_t>(slot)];
     WriteOutput(out, job.plain.data(), job.count);
+    if (out.Failed()) write_failed = true;
   };
   RunPipeline(static_cast<int>(jobs.size()), workers, steps);
   if (!known) draw_late_bar();

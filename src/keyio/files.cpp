@@ -60,6 +60,10 @@ void OpenInput(InputFile& in, const std::string& path) {
   if (in.file == platform::kNoFile) RaiseFailure(kFileError, Quoted("Unable to open file", path));
   in.size = platform::FileSize(in.file);
   if (in.size == -1) UnableToRead(path);
+  // Files of /proc and /sys say they are empty and hold bytes all the same:
+  // an empty file is read to its end, as a pipe is, which for a truly empty
+  // one ends at once.
+  if (in.size == 0) in.size = platform::kNotAFile;
 }
 
 std::int64_t ReadInput(InputFile& in, std::uint8_t* buffer, std::int64_t want) {

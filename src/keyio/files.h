@@ -24,7 +24,8 @@ struct InputFile {
   std::string path;
   platform::FileHandle file = platform::kNoFile;
   // The size on disk when it was opened, and as far as it is read; or
-  // platform::kNotAFile for a pipe or device, which is read to its end.
+  // platform::kNotAFile for a pipe, a device or a file that says it is
+  // empty, which is read to its end.
   std::int64_t size = 0;
   std::int64_t done = 0;  // bytes read so far
 
