@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
@@ -255,6 +256,63 @@ TEST_F(E2EFaults, AKeyThatChangesDuringTheRunIsAFailure) {
   }
 }
 
+TEST_F(E2EFaults, EndlessInputsEnd) {
+  ExpectRun({"-e", "key", "in.dat", "x.tvx"}, KeyLine(4096) + Bar(64, "Encryption"));
+  ASSERT_EQ(::symlink("/dev/zero", (dir / "z.tvx").c_str()), 0);
+  ASSERT_EQ(::symlink("/dev/stdin", (dir / "s.tvx").c_str()), 0);
+  // s.tvx: the head of dat#x.tvx (mode code and signature, 51 characters),
+  // then valid entries that never end.
+  const std::string endless_text = "(head -c 51 dat#x.tvx; yes 0001,00, | tr -d '\\n') | \"$@\"";
+  const std::string written = Bar(63, "Decryption");
+  struct Case {
+    std::vector<std::string> args;
+    bool endless_text;
+    std::int64_t limit;
+    int status;
+    std::string out;
+  } cases[] = {
+      // A failed write stops the reading.
+      {{"-e", "key", "/dev/zero", "z.tvx"}, false, 1 << 20, 217, Bar(64, "Encryption")},
+      {{"-d", "key", "s.tvx", "o"}, true, 1 << 20, 217, written},
+      // The head decides.
+      {{"-t", "key", "z.tvx"}, false, -1, 0, Error("File: z.tvx is NOT a valid 'Talvex Encryption' file!")},
+      {{"-d", "key", "z.tvx", "o"}, false, -1, 0, Error("This is NOT a valid KEYFILE and/or TALVEX File!")},
+      {{"-t", "key", "s.tvx"}, true, -1, 0, Line("File: s.tvx is a valid 'Talvex Encryption' file!") + "\n\n"},
+      {{"-d", "key", "s.tvx", "no/o"}, true, -1, 0, Error("Cannot write to OUTPUTFILE: no/o")},
+  };
+  for (const Case& c : cases) {
+    ToolOptions options;
+    options.file_size_limit = c.limit;
+    // Ended by force if it runs on; 124 or 137 then.
+    options.prefix = {"/usr/bin/timeout", "-k", "5", "20"};
+    if (c.endless_text) options.prefix.insert(options.prefix.end(), {"/bin/sh", "-c", endless_text, "sh"});
+    const ToolResult result = Run(c.args, options);
+    EXPECT_EQ(result.status, c.status) << c.args[0] << " " << c.args[2];
+    EXPECT_EQ(result.out, KeyLine(4096) + c.out) << c.args[0] << " " << c.args[2];
+    if (c.status == 217) {
+      EXPECT_TRUE(IsFailureReport(result.err, "FileError: Stream write error")) << result.err;
+    }
+    EXPECT_EQ(NewFiles(), (std::vector<std::string>{"dat#x.tvx", "s.tvx", "z.tvx"}));
+  }
+}
+
+TEST_F(E2EFaults, AnInterruptedProbeLeavesNothing) {
+  if (!PathExists("/usr/bin/strace")) {
+    if (std::getenv("CI") != nullptr) GTEST_FAIL() << "strace is needed";
+    GTEST_SKIP() << "strace is not installed";
+  }
+  // SIGINT arrives as the probe closes the file it made at the output path.
+  ToolOptions traced;
+  traced.native = true;
+  traced.prefix = {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-P", dir / "dat#o.tvx",
+                   "-e", "trace=close", "-e", "inject=close:signal=SIGINT"};
+  traced.environment = {"ASAN_OPTIONS=detect_leaks=0"};
+  const ToolResult result = Run({"-e", "key", "in.dat", "o.tvx"}, traced);
+  EXPECT_TRUE(result.signal == SIGINT || result.status == 128 + SIGINT) << result.status;
+  EXPECT_EQ(result.out, KeyLine(4096));
+  EXPECT_EQ(NewFiles(), std::vector<std::string>{});
+}
+
 // What the signal and console control handlers do before the process ends.
 TEST(Interrupts, TheCleanUpRemovesTheTemporaryFileOnly) {
   TempDir dir;
@@ -267,6 +325,18 @@ TEST(Interrupts, TheCleanUpRemovesTheTemporaryFileOnly) {
   EXPECT_FALSE(PathExists(temp));
   EXPECT_EQ(ReadFile(dir / "out"), "old");
   platform::CloseFile(file);
+  // The probe's file at the output path itself, likewise; once deleted it
+  // is no longer the handler's to remove.
+  const platform::FileHandle probe = platform::CreateNewFile(dir / "probe");
+  ASSERT_NE(probe, platform::kNoFile);
+  platform::CleanUpAfterInterrupt();
+  EXPECT_FALSE(PathExists(dir / "probe"));
+  platform::CloseFile(probe);
+  platform::CloseFile(platform::CreateNewFile(dir / "probe"));
+  platform::DeleteTempFile(dir / "probe");
+  WriteFile(dir / "probe", "someone else's");
+  platform::CleanUpAfterInterrupt();
+  EXPECT_EQ(ReadFile(dir / "probe"), "someone else's");
   // Once renamed, the file is no longer the handler's to remove.
   const platform::FileHandle kept = platform::CreateTempBeside(dir / "out", temp);
   platform::CloseFile(kept);

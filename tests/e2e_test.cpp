@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <pwd.h>
 #include <regex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -225,6 +227,13 @@ TEST_F(E2EFlow, PipesAndDevicesAreReadToTheirEnd) {
     ExpectRun({"-d", "key", "f.tvx", "fifo.out"}, KeyLine(4096) + Bar(63, "Decryption"));
   }
   EXPECT_TRUE(ReadFile(dir / "fifo.f.t") == source);
+  // A file that says it is empty and is not: read to its end as cat reads it.
+  const std::string version = ReadFile("/proc/version");
+  ASSERT_GT(version.size(), 64u);
+  ExpectRun({"-e", "key", "/proc/version", "v.tvx"}, KeyLine(4096) + Bar(64, "Encryption"));
+  ASSERT_EQ(ReadFile(dir / "#v.tvx").size(), 58 + 8 * version.size());
+  EXPECT_EQ(Run({"-d", "key", "#v.tvx", "v"}).status, 0);
+  EXPECT_EQ(ReadFile(dir / "v.#v."), version);
 }
 
 TEST_F(E2EFlow, AReplacedOutputReachesTheDiskBeforeTheRename) {
@@ -317,18 +326,89 @@ TEST_F(E2EFailure, UnreadableAndReadOnlyFilesAsAnUnprivilegedUser) {
   EXPECT_EQ(read_only.status, 0);
   EXPECT_EQ(read_only.out, Lines(KeyLine(4096) + Error("Cannot write to OUTPUTFILE: ro.tvx")));
   EXPECT_EQ(ReadFile(dir / "dat#ro.tvx"), "keep");
-  // A writable output in a directory that is not: the probe passes, the
-  // replacement cannot be made, and the old file stays.
-  std::filesystem::create_directory(dir / "sealed");
-  WriteFile(dir / "sealed/dat#o.tvx", "keep");
-  ::chmod((dir / "sealed/dat#o.tvx").c_str(), 0666);
-  ::chmod((dir / "sealed").c_str(), 0555);
-  const ToolResult sealed = RunTool(dir.path, {"-e", "key", "in.dat", "sealed/o.tvx"}, nobody);
-  EXPECT_EQ(sealed.status, 217);
-  EXPECT_EQ(sealed.out, Lines(KeyLine(4096) + Bar(64, "Encryption")));
-  EXPECT_TRUE(IsFailureReport(sealed.err, "FileError: Unable to create file \"sealed/dat#o.tvx\""))
-      << sealed.err;
-  EXPECT_EQ(ReadFile(dir / "sealed/dat#o.tvx"), "keep");
+}
+
+TEST_F(E2EFlow, WhateverStandsAtTheOutputPathIsReplacedByAFile) {
+  if (TestingWindowsBuild()) GTEST_SKIP() << "links, FIFOs, owners and umasks are POSIX";
+  ExpectRun({"-e", "key", "in.dat", "x.tvx"}, KeyLine(4096) + Bar(64, "Encryption"));
+  const std::string folder = dir / "f", output = folder + "/o.dat";
+  WriteFile(dir / "target", "keep");
+  ::chmod((dir / "target").c_str(), 0666);
+  const uid_t nobody = ::getpwnam("nobody") ? ::getpwnam("nobody")->pw_uid : 65534;
+  auto old_file = [&](mode_t mode, uid_t owner) {
+    return [=] {
+      WriteFile(output, "old");
+      ::chown(output.c_str(), owner, 0);
+      ::chmod(output.c_str(), mode);  // after chown, which drops set-user-ID
+    };
+  };
+  const std::string written = KeyLine(4096) + Bar(63, "Decryption");
+  struct Case {
+    std::string what;
+    std::function<void()> make;
+    mode_t folder_mode;
+    bool as_nobody;
+    const char* umask;
+    std::string out;
+    mode_t mode;  // of what stands at the output path afterwards, type included
+    std::vector<std::string> names;  // in the folder afterwards
+  } cases[] = {
+      // The link's target would hand on 0666 to the secret.
+      {"link to /dev/null", [&] { ::symlink("/dev/null", output.c_str()); }, 0777, false, "077",
+       written, S_IFREG | 0600, {"o.dat"}},
+      {"dangling link", [&] { ::symlink("nowhere", output.c_str()); }, 0777, false, "022", written,
+       S_IFREG | 0644, {"o.dat"}},
+      {"link to a file", [&] { ::symlink("../target", output.c_str()); }, 0777, false, "022",
+       written, S_IFREG | 0644, {"o.dat"}},
+      // Replaced under its own name only: the other name keeps the old file.
+      {"hard link", [&] { old_file(0640, 0)(); ::link(output.c_str(), (folder + "/other").c_str()); },
+       0777, false, "022", written, S_IFREG | 0640, {"o.dat", "other"}},
+      {"FIFO", [&] { ::mkfifo(output.c_str(), 0666); }, 0777, false, "022", written, S_IFREG | 0644,
+       {"o.dat"}},
+      // Replaced as root: the new file is root's, without set-user-ID.
+      {"4755 file of nobody", old_file(04755, nobody), 0777, false, "022", written, S_IFREG | 0755,
+       {"o.dat"}},
+      // No file can be made beside it, or renamed over it: written in place.
+      {"0666 file in a 555 folder", old_file(0666, 0), 0555, true, "022", written, S_IFREG | 0666,
+       {"o.dat"}},
+      {"root's 0666 file in a sticky folder", old_file(0666, 0), 01777, true, "022", written,
+       S_IFREG | 0666, {"o.dat"}},
+      // Neither replaced nor written through.
+      {"link in a 555 folder", [&] { ::symlink("../target", output.c_str()); }, 0555, true, "022",
+       KeyLine(4096) + Error("Cannot write to OUTPUTFILE: f/o"), S_IFLNK | 0777, {"o.dat"}},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::create_directory(folder);
+    c.make();
+    ::chmod(folder.c_str(), c.folder_mode);
+    ToolOptions options;
+    options.as_nobody = c.as_nobody;
+    options.prefix = {"/bin/sh", "-c", std::string("umask ") + c.umask + "; exec \"$@\"", "sh"};
+    const ToolResult result = Run({"-d", "key", "dat#x.tvx", "f/o"}, options);
+    EXPECT_EQ(result.out, Lines(c.out)) << c.what;
+    EXPECT_EQ(result.err, "") << c.what;
+    EXPECT_EQ(result.status, 0) << c.what;
+    struct stat st {};
+    EXPECT_EQ(::lstat(output.c_str(), &st), 0) << c.what;
+    EXPECT_EQ(st.st_mode, c.mode) << c.what;
+    EXPECT_EQ(st.st_uid, 0u) << c.what;  // root's, whoever ran it
+    if (S_ISREG(c.mode) && S_ISREG(st.st_mode)) {  // a FIFO left there would never end
+      EXPECT_TRUE(ReadFile(output) == ReadFile(dir / "in.dat")) << c.what;
+    }
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, c.names) << c.what;
+    if (c.names.size() > 1) {
+      EXPECT_EQ(ReadFile(folder + "/other"), "old");
+    }
+    ::chmod(folder.c_str(), 0777);
+    std::filesystem::remove_all(folder);
+  }
+  EXPECT_EQ(ReadFile(dir / "target"), "keep");
+  struct stat null_device {};
+  EXPECT_TRUE(::stat("/dev/null", &null_device) == 0 && S_ISCHR(null_device.st_mode));
+  EXPECT_EQ(NewFiles(), (std::vector<std::string>{"dat#x.tvx", "target"}));
 }
 
 TEST_F(E2EFailure, AFailedWriteComesAfterTheSuccessLineAndLeavesTheOldOutput) {

@@ -79,11 +79,16 @@ Outcome EncryptStreamed(const ByteString& key, const ByteString& source, std::ui
   });
 }
 
+// cut, when given, is where the file is cut short once its head is read:
+// reads past it fail.
 Outcome DecryptStreamed(const ByteString& text, const ByteString& key, std::int32_t mode,
-                        const StreamOptions& options, bool pipe) {
+                        const StreamOptions& options, bool pipe, std::int64_t cut = -1) {
   StreamInput input(text, pipe);
   ByteString head(static_cast<std::size_t>(kValidatedLength));
   head.resize(static_cast<std::size_t>(ReadInput(input.in, head.data(), kValidatedLength)));
+  if (cut >= 0) {
+    EXPECT_EQ(::truncate((input.dir / "in").c_str(), cut), 0);
+  }
   return Streamed(input, [&](OutputFile& out) {
     DecryptStream(key, mode, head, input.in, out, kRecordingProgress, options);
   });
@@ -202,6 +207,31 @@ TEST(Streams, DecryptAtTheEdgesOfChunks) {
           }
         }
       }
+    }
+  }
+}
+
+// Windows are read ahead of the decoding: one that fails to read past the
+// window holding the end marker decides nothing, while one before it is
+// the failure it is.
+TEST(Streams, NothingPastTheEndMarkerDecides) {
+  std::mt19937_64 random(35);
+  const ByteString key = RandomString(random, 4096);
+  const std::int32_t mode = ModeForKeyLength(4096);
+  ByteString text = EncryptWith(CipherLoops::kPortable, key, RandomString(random, 300), 7).bytes;
+  const auto end = static_cast<std::int64_t>(text.size());
+  text.resize(text.size() + 20000, '0');
+  const Outcome whole = WithScale(DecryptWith(CipherLoops::kPortable, text, key, mode));
+  for (const std::int64_t chunk : {1, 4, 64}) {
+    for (const int workers : {1, 2}) {
+      // The window that holds the end marker reaches at most this far.
+      const std::int64_t reach = end + chunk * LayoutOf(mode).entry_length + kWindowLookahead;
+      for (const std::int64_t cut : {reach, reach + 1000}) {
+        ASSERT_EQ(DecryptStreamed(text, key, mode, Options(chunk, workers), false, cut), whole)
+            << chunk << " " << workers << " " << cut;
+      }
+      const Outcome early = DecryptStreamed(text, key, mode, Options(chunk, workers), false, end - 100);
+      EXPECT_EQ(early.failure.rfind("FileError: Unable to read file", 0), 0u) << early.failure;
     }
   }
 }

@@ -2,11 +2,13 @@
 // read a window of whole entries at a time, each window is decoded on a
 // core of its own, and the bytes are written in order.
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <vector>
 
 #include "cipher/decrypt.h"
 #include "cli/console.h"
+#include "cli/failure.h"
 #include "keyio/files.h"
 #include "keyio/pipeline.h"
 
@@ -19,7 +21,8 @@ struct DecryptJob {
   ByteString plain;         // the decoded bytes
   std::int64_t count = 0;   // how many
   bool stopped = false;     // decoding ended in this window
-  std::exception_ptr failure;
+  std::exception_ptr failure;       // of decoding
+  std::exception_ptr read_failure;  // of reading the window
 };
 
 }  // namespace
@@ -49,16 +52,30 @@ void DecryptStream(std::span<const std::uint8_t> key, std::int32_t mode,
   std::int64_t entries = 0;  // decoded and taken back
   std::int64_t stars = 0;
 
-  // The bar of a pipe is drawn once its length is known: at the end.
+  // Once a write has failed an input of unknown length is read no further:
+  // nothing more reaches the output, and the input may never end.
+  std::atomic<bool> write_failed = false;
+
+  // The bar of a pipe is drawn once its length is known: at the end. What
+  // follows the text's stop is read only to measure it, so a failure to
+  // read there decides nothing; after a failed write the length is what
+  // was read.
   auto draw_late_bar = [&] {
-    const std::int64_t length = InputLength(source);
+    std::int64_t length = source.done;
+    if (!write_failed.load(std::memory_order_relaxed)) {
+      try {
+        length = InputLength(source);
+      } catch (const Failure&) {
+        length = source.done;
+      }
+    }
     progress.start();
     DecryptionStarsUpTo(mode, entries, length, 0, progress.advance);
   };
 
   PipelineSteps steps;
   steps.make = [&](int slot) {
-    if (finished) return false;
+    if (finished || (!known && write_failed.load(std::memory_order_relaxed))) return false;
     DecryptJob& job = jobs[static_cast<std::size_t>(slot)];
     if (job.window.empty()) {
       job.window.resize(static_cast<std::size_t>(window_room));
@@ -68,7 +85,19 @@ void DecryptStream(std::span<const std::uint8_t> key, std::int32_t mode,
     std::copy(carry.begin(), carry.end(), job.window.begin());
     const auto carried = static_cast<std::int64_t>(carry.size());
     const std::int64_t want = std::max<std::int64_t>(window_size - carried, 0);
-    const std::int64_t got = ReadInput(source, job.window.data() + carried, want);
+    job.read_failure = nullptr;
+    std::int64_t got = 0;
+    try {
+      got = ReadInput(source, job.window.data() + carried, want);
+    } catch (...) {
+      // Windows are read ahead of the decoding: this one may lie past the
+      // end marker, where nothing decides. Raised by take at the job's
+      // turn, which never comes once an earlier window has stopped.
+      job.read_failure = std::current_exception();
+      job.length = 0;
+      job.last = finished = true;
+      return true;
+    }
     job.length = carried + got;
     // Only the end of the text fills a window short.
     job.last = got < want || (known && source.done == source.size);
@@ -82,6 +111,8 @@ void DecryptStream(std::span<const std::uint8_t> key, std::int32_t mode,
     DecryptJob& job = jobs[static_cast<std::size_t>(slot)];
     job.count = 0;
     job.failure = nullptr;
+    job.stopped = false;
+    if (job.read_failure) return;
     try {
       job.stopped = DecodeWindow({job.window.data(), static_cast<std::size_t>(job.length)}, key,
                                  mode, job.last ? INT64_MAX : chunk, job.plain.data(), job.count,
@@ -93,6 +124,9 @@ void DecryptStream(std::span<const std::uint8_t> key, std::int32_t mode,
   };
   steps.take = [&](int slot) {
     const DecryptJob& job = jobs[static_cast<std::size_t>(slot)];
+    // The input failed before the text stopped: nothing more can be read,
+    // not even for a pipe's bar.
+    if (job.read_failure) std::rethrow_exception(job.read_failure);
     entries += job.count;
     if (known) stars = DecryptionStarsUpTo(mode, entries, source.size, stars, progress.advance);
     if (job.failure) {
@@ -105,6 +139,7 @@ void DecryptStream(std::span<const std::uint8_t> key, std::int32_t mode,
   steps.write = [&](int slot) {
     const DecryptJob& job = jobs[static_cast<std::size_t>(slot)];
     WriteOutput(out, job.plain.data(), job.count);
+    if (out.Failed()) write_failed = true;
   };
   RunPipeline(static_cast<int>(jobs.size()), workers, steps);
   if (!known) draw_late_bar();

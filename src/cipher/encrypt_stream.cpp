@@ -43,12 +43,13 @@ void EncryptStream(std::span<const std::uint8_t> key, const ModeLayout& layout,
   std::int64_t done = 0;  // source bytes taken back
   std::int64_t stars = 0;
   // Once a write has failed nothing more is written: the chunks need not
-  // be encrypted either, only read through for the progress bar.
+  // be encrypted either, only read through for the progress bar of a file.
+  // An input of unknown length is read no further: it may never end.
   std::atomic<bool> write_failed = false;
 
   PipelineSteps steps;
   steps.make = [&](int slot) {
-    if (finished) return false;
+    if (finished || (!known && write_failed.load(std::memory_order_relaxed))) return false;
     EncryptJob& job = jobs[static_cast<std::size_t>(slot)];
     if (job.source.empty()) {
       job.source.resize(static_cast<std::size_t>(chunk));
@@ -90,7 +91,8 @@ void EncryptStream(std::span<const std::uint8_t> key, const ModeLayout& layout,
   };
   RunPipeline(static_cast<int>(jobs.size()), workers, steps);
 
-  // A pipe's length is known only now: its bar is drawn whole.
+  // A pipe's length is known only now, or as far as it was read before a
+  // write failed: its bar is drawn whole.
   if (!known) {
     progress.start();
     EncryptionStarsUpTo(done, done, 0, progress.advance);

@@ -86,11 +86,33 @@ std::string DecryptedOutputPath(std::string_view input, std::string_view output)
 }
 
 bool ProbeWritable(const std::string& path) {
-  // A failed run must not cost the user a file that already stands there.
-  if (platform::FileExists(path)) return platform::CanOpenForWriting(path);
-  const platform::FileHandle file = platform::CreateNewFile(path);
-  if (file == platform::kNoFile) return false;
-  platform::CloseFile(file);
-  platform::DeleteFile(path);
-  return true;
+  switch (platform::KindAt(path)) {
+    case platform::PathKind::kNothing: {
+      // Registered while it exists: an interruption leaves nothing behind.
+      const platform::FileHandle file = platform::CreateNewFile(path);
+      if (file == platform::kNoFile) return false;
+      platform::CloseFile(file);
+      platform::DeleteTempFile(path);
+      return true;
+    }
+    case platform::PathKind::kFile:
+      // A failed run must not cost the user a file that already stands
+      // there: it is only opened. The run replaces it, or where it cannot,
+      // writes into it.
+      return platform::CanOpenForWriting(path);
+    case platform::PathKind::kOther: {
+      // A link, FIFO or device is never opened (a link would lead the
+      // probe elsewhere, a FIFO would wait for a reader): it is replaced,
+      // which takes a new file beside it that may be renamed over it.
+      std::string temp;
+      const platform::FileHandle file = platform::CreateTempBeside(path, temp);
+      if (file == platform::kNoFile) return false;
+      platform::CloseFile(file);
+      platform::DeleteTempFile(temp);
+      return platform::MayRenameOver(path);
+    }
+    case platform::PathKind::kDirectory:
+      break;
+  }
+  return false;
 }

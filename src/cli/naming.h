@@ -23,6 +23,7 @@ std::string EncryptedOutputPath(std::string_view input, std::string_view output)
 std::string DecryptedOutputPath(std::string_view input, std::string_view output);
 
 // True when the path can be written. An existing file is only opened for
-// writing, never truncated or removed; where none exists one is created and
-// removed again.
+// writing, never truncated or removed; where nothing stands one is created
+// and removed again; a link, FIFO or device there is never opened, only
+// tested for whether it can be replaced.
 bool ProbeWritable(const std::string& path);

@@ -60,6 +60,10 @@ void OpenInput(InputFile& in, const std::string& path) {
   if (in.file == platform::kNoFile) RaiseFailure(kFileError, Quoted("Unable to open file", path));
   in.size = platform::FileSize(in.file);
   if (in.size == -1) UnableToRead(path);
+  // Files of /proc and /sys say they are empty and hold bytes all the same:
+  // an empty file is read to its end, as a pipe is, which for a truly empty
+  // one ends at once.
+  if (in.size == 0) in.size = platform::kNotAFile;
 }
 
 std::int64_t ReadInput(InputFile& in, std::uint8_t* buffer, std::int64_t want) {
@@ -130,19 +134,21 @@ void Close(OutputFile& out) {
 
 OutputFile::~OutputFile() {
   if (file != platform::kNoFile) platform::CloseFile(file);
-  if (!complete && !temp_path.empty()) {
-    platform::DeleteFile(temp_path);
-    platform::ForgetTempFile();
-  }
+  if (!complete && !temp_path.empty()) platform::DeleteTempFile(temp_path);
 }
 
 void CreateOutput(OutputFile& out, const std::string& path) {
   out.path = path;
-  out.file = platform::CreateTempBeside(path, out.temp_path);
+  if (platform::MayRenameOver(path)) out.file = platform::CreateTempBeside(path, out.temp_path);
   if (out.file == platform::kNoFile) {
     out.temp_path.clear();
-    Hold(out, kFileError, Quoted("Unable to create file", path));
+    // A folder that takes no new file, or that keeps us from replacing the
+    // file at path, leaves writing the file itself, from its start, as the
+    // whole-file write did: not all or nothing, but what the user may do.
+    out.file = platform::OpenInPlace(path);
+    out.in_place = out.file != platform::kNoFile;
   }
+  if (out.file == platform::kNoFile) Hold(out, kFileError, Quoted("Unable to create file", path));
 }
 
 void WriteOutput(OutputFile& out, const std::uint8_t* data, std::int64_t size) {
@@ -151,10 +157,10 @@ void WriteOutput(OutputFile& out, const std::uint8_t* data, std::int64_t size) {
     const std::int64_t n = platform::WriteSome(out.file, data, size);
     if (n <= 0) {
       Hold(out, kFileError, "Stream write error");
-      // The disk space of what was written goes back at once.
+      // The disk space of what was written goes back at once; a file
+      // written in place keeps what reached it.
       Close(out);
-      platform::DeleteFile(out.temp_path);
-      platform::ForgetTempFile();
+      if (!out.temp_path.empty()) platform::DeleteTempFile(out.temp_path);
       out.temp_path.clear();
       return;
     }
@@ -164,14 +170,17 @@ void WriteOutput(OutputFile& out, const std::uint8_t* data, std::int64_t size) {
 }
 
 void FinishOutput(OutputFile& out) {
-  if (!out.Failed() && platform::FileExists(out.path) && !platform::SyncFile(out.file)) {
+  const bool replacing = !out.in_place && platform::KindAt(out.path) != platform::PathKind::kNothing;
+  if (!out.Failed() && replacing && !platform::SyncFile(out.file)) {
     Hold(out, kFileError, "Stream write error");
   }
   Close(out);
   if (out.Failed()) std::rethrow_exception(out.failure);
-  if (!platform::ReplaceFile(out.temp_path, out.path)) {
-    RaiseFailure(kFileError, Quoted("Unable to create file", out.path));
+  if (!out.in_place) {
+    if (!platform::ReplaceFile(out.temp_path, out.path)) {
+      RaiseFailure(kFileError, Quoted("Unable to create file", out.path));
+    }
+    platform::ForgetTempFile();
   }
   out.complete = true;
-  platform::ForgetTempFile();
 }

@@ -16,7 +16,8 @@ struct InputFile {
   std::string path;
   platform::FileHandle file = platform::kNoFile;
   // The size on disk when it was opened, and as far as it is read; or
-  // platform::kNotAFile for a pipe or device, which is read to its end.
+  // platform::kNotAFile for a pipe, a device or a file that says it is
+  // empty, which is read to its end.
   std::int64_t size = 0;
   std::int64_t done = 0;  // bytes read so far
 
@@ -48,12 +49,15 @@ std::int64_t ReadInput(InputFile& in, std::uint8_t* buffer, std::int64_t want);
 std::int64_t InputLength(InputFile& in);
 
 // An output under construction. Its bytes go to a new file beside path,
-// renamed over path only once complete; until then an existing file at path
+// renamed over path only once complete; until then whatever stands at path
 // stays as it was, and the new file is removed again when the output goes
-// uncompleted.
+// uncompleted. Where no file can be made beside path or renamed over it,
+// an existing regular file at path is written in place instead: truncated
+// when the output starts, it holds what was written, whatever happens.
 struct OutputFile {
   std::string path;
-  std::string temp_path;
+  std::string temp_path;  // empty when written in place
+  bool in_place = false;
   platform::FileHandle file = platform::kNoFile;
   // The first failure to create or write the file. It is held rather than
   // raised, so that it reaches the user where a write after the work would
@@ -68,8 +72,8 @@ struct OutputFile {
   bool Failed() const { return failure != nullptr; }
 };
 
-// Starts an output at path. A file that cannot be created is the failure
-// "Unable to create file" naming path.
+// Starts an output at path. A file that cannot be created (nor opened in
+// place) is the failure "Unable to create file" naming path.
 void CreateOutput(OutputFile& out, const std::string& path);
 
 // Appends size bytes. A failed write is the failure "Stream write error";
@@ -77,7 +81,8 @@ void CreateOutput(OutputFile& out, const std::string& path);
 void WriteOutput(OutputFile& out, const std::uint8_t* data, std::int64_t size);
 
 // Completes the output: raises the failure held, if any; otherwise, when
-// an existing file is replaced, brings the new data to the disk first (so
-// a crash leaves the old file or the new one, never an empty one), then
-// closes the file and renames it over path.
+// something standing at path is replaced, brings the new data to the disk
+// first (so a crash leaves the old file or the new one, never an empty
+// one), then closes the file and renames it over path (a link there is
+// replaced, not followed). A file written in place is only closed.
 void FinishOutput(OutputFile& out);

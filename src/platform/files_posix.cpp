@@ -35,6 +35,20 @@ struct SignalsHeldOff {
   ~SignalsHeldOff() { ::pthread_sigmask(SIG_SETMASK, &before, nullptr); }
 };
 
+// Makes path the file an interruption removes. Signals must be held off.
+void Register(const std::string& path) {
+  if (path.size() < sizeof g_temp_path) {
+    std::memcpy(g_temp_path, path.c_str(), path.size() + 1);
+    g_temp_set = 1;
+  }
+}
+
+// The folder a path lies in, as a path of its own.
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+}
+
 }  // namespace
 
 bool FileExists(const std::string& path) {
@@ -42,10 +56,18 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
-  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+PathKind KindAt(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return PathKind::kNothing;
+  if (S_ISREG(st.st_mode)) return PathKind::kFile;
+  if (S_ISDIR(st.st_mode)) return PathKind::kDirectory;
+  return PathKind::kOther;
+}
+
+bool SameFile(const std::string& entry, const std::string& file) {
+  struct stat se {}, sf {};
+  if (::lstat(entry.c_str(), &se) != 0 || ::stat(file.c_str(), &sf) != 0) return false;
+  return se.st_dev == sf.st_dev && se.st_ino == sf.st_ino;
 }
 
 FileHandle OpenForReading(const std::string& path) {
@@ -93,15 +115,22 @@ bool SyncFile(FileHandle file) {
 bool CloseFile(FileHandle file) { return ::close(Fd(file)) == 0; }
 
 bool CanOpenForWriting(const std::string& path) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  // Not through a link, and without waiting for the reader of a FIFO that
+  // took the file's place since it was looked at.
+  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) return false;
   ::close(fd);
   return true;
 }
 
 FileHandle CreateNewFile(const std::string& path) {
+  // Made and registered in one step as far as an interruption can tell;
+  // O_EXCL neither follows a link nor opens a FIFO, so nothing here waits.
+  const SignalsHeldOff held;
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-  return fd < 0 ? kNoFile : fd;
+  if (fd < 0) return kNoFile;
+  Register(path);
+  return fd;
 }
 
 FileHandle CreateTempBeside(const std::string& target, std::string& temp_path) {
@@ -114,16 +143,16 @@ FileHandle CreateTempBeside(const std::string& target, std::string& temp_path) {
   const SignalsHeldOff held;
   int fd = ::mkostemp(temp_path.data(), O_CLOEXEC);
   if (fd < 0) return kNoFile;
-  if (temp_path.size() < sizeof g_temp_path) {
-    std::memcpy(g_temp_path, temp_path.c_str(), temp_path.size() + 1);
-    g_temp_set = 1;
-  }
-  // mkostemp makes the file private; give it the permissions the file it
-  // replaces had, or those of any new file.
+  Register(temp_path);
+  // mkostemp makes the file private. A regular file it replaces hands on
+  // its nine permission bits, never set-user-ID, set-group-ID or sticky:
+  // those do not travel with new content. A link is not followed, so the
+  // mode of what it points to (0666 for /dev/null) never reaches a new file
+  // that may hold a secret; it and anything else get the mode of a new file.
   struct stat st {};
   mode_t mode;
-  if (::stat(target.c_str(), &st) == 0) {
-    mode = st.st_mode & 07777;
+  if (::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    mode = st.st_mode & 0777;
   } else {
     mode_t mask = ::umask(0);
     ::umask(mask);
@@ -133,7 +162,42 @@ FileHandle CreateTempBeside(const std::string& target, std::string& temp_path) {
   return fd;
 }
 
+bool MayRenameOver(const std::string& path) {
+  struct stat entry {}, folder {};
+  if (::lstat(path.c_str(), &entry) != 0) return true;
+  // A folder that cannot be looked at is left to the creation of the
+  // temporary file to tell.
+  if (::stat(FolderOf(path).c_str(), &folder) != 0) return true;
+  if ((folder.st_mode & S_ISVTX) == 0) return true;
+  // In a sticky folder an entry goes only by its owner, the folder's owner
+  // or root.
+  const uid_t me = ::geteuid();
+  return me == 0 || entry.st_uid == me || folder.st_uid == me;
+}
+
+FileHandle OpenInPlace(const std::string& path) {
+  // Truncated only once known to be a regular file: a device or FIFO that
+  // took its place is left alone.
+  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+  if (fd < 0) return kNoFile;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::ftruncate(fd, 0) != 0 ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return kNoFile;
+  }
+  return fd;
+}
+
 void ForgetTempFile() { g_temp_set = 0; }
+
+void DeleteTempFile(const std::string& path) {
+  // No moment in which the handler would remove a path that may meanwhile
+  // be someone else's file, nor one in which our file stands unknown to it.
+  const SignalsHeldOff held;
+  ::unlink(path.c_str());
+  g_temp_set = 0;
+}
 
 void RemoveTempFileNow() {
   if (g_temp_set) ::unlink(g_temp_path);

@@ -41,16 +41,28 @@ HANDLE Open(const std::string& path, DWORD access, DWORD share, DWORD dispositio
   return CreateFileW(Wide(path).c_str(), access, share, nullptr, disposition, flags, nullptr);
 }
 
-// Volume serial and file index name a file whatever the spelling of its path.
-bool Identity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+// Volume serial and file index name a file whatever the spelling of its
+// path; with extra_flags FILE_FLAG_OPEN_REPARSE_POINT, a link itself.
+bool Identity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info, DWORD extra_flags = 0) {
   // Attribute access with full sharing neither needs nor disturbs anyone's
   // locks; backup semantics lets directories be opened too.
   HANDLE handle = Open(path, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS);
+                       FILE_FLAG_BACKUP_SEMANTICS | extra_flags);
   if (handle == INVALID_HANDLE_VALUE) return false;
   const bool ok = GetFileInformationByHandle(handle, &info) != 0;
   CloseHandle(handle);
   return ok;
+}
+
+// Makes wide the path the control handler removes; false when it does not
+// fit. The handler runs on a thread of its own and reads it only while
+// g_temp_set is 1.
+bool Register(const std::wstring& wide) {
+  if (wide.size() >= sizeof g_temp_path / sizeof g_temp_path[0]) return false;
+  InterlockedExchange(&g_temp_set, 0);
+  std::copy(wide.c_str(), wide.c_str() + wide.size() + 1, g_temp_path);
+  InterlockedExchange(&g_temp_set, 1);
+  return true;
 }
 
 }  // namespace
@@ -60,9 +72,18 @@ bool FileExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
+PathKind KindAt(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kNothing;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::kDirectory;
+  // A symbolic link: replaced, never written through.
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathKind::kOther;
+  return PathKind::kFile;
+}
+
+bool SameFile(const std::string& entry, const std::string& file) {
   BY_HANDLE_FILE_INFORMATION ia{}, ib{};
-  if (!Identity(a, ia) || !Identity(b, ib)) return false;
+  if (!Identity(entry, ia, FILE_FLAG_OPEN_REPARSE_POINT) || !Identity(file, ib)) return false;
   return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
          ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
 }
@@ -111,18 +132,26 @@ bool CanOpenForWriting(const std::string& path) {
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     return false;
   }
-  // The real write renames a finished file over this one, which needs delete
-  // access on top of write access; sharing everything leaves other users of
-  // the file undisturbed, while one that keeps writers or deleters out makes
-  // the probe fail as the rename would.
-  HANDLE handle = Open(path, GENERIC_WRITE | DELETE, kShareAll, OPEN_EXISTING);
+  // Write access is all the run needs: it renames a finished file over
+  // this one, or, where that cannot be done, writes into it. Sharing
+  // everything leaves other users of the file undisturbed, while one that
+  // keeps writers out makes the probe fail as the write would.
+  HANDLE handle = Open(path, GENERIC_WRITE, kShareAll, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
   if (handle == INVALID_HANDLE_VALUE) return false;
   CloseHandle(handle);
   return true;
 }
 
 FileHandle CreateNewFile(const std::string& path) {
-  return FromHandle(Open(path, GENERIC_WRITE, 0, CREATE_NEW));
+  // It may be deleted while open: the control handler removes it that way.
+  // Registered once made, so that the handler never removes a file another
+  // process made at the user's path.
+  const std::wstring wide = Wide(path);
+  HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) Register(wide);
+  return FromHandle(handle);
 }
 
 FileHandle CreateTempBeside(const std::string& target, std::string& temp_path) {
@@ -133,10 +162,11 @@ FileHandle CreateTempBeside(const std::string& target, std::string& temp_path) {
   } else if (target.size() >= 2 && target[1] == ':') {
     directory = target.substr(0, 2);  // "D:name" lives in D:'s current directory
   }
-  // A file that is hidden or kept out of the index stays so once replaced.
+  // A file that is hidden or kept out of the index stays so once replaced;
+  // a link hands on nothing.
   DWORD attributes = FILE_ATTRIBUTE_NORMAL;
   const DWORD existing = GetFileAttributesW(Wide(target).c_str());
-  if (existing != INVALID_FILE_ATTRIBUTES) {
+  if (KindAt(target) == PathKind::kFile) {
     const DWORD kept = existing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
     if (kept != 0) attributes = kept;
@@ -150,13 +180,10 @@ FileHandle CreateTempBeside(const std::string& target, std::string& temp_path) {
     // Others may not read or write it, but it may be deleted while open:
     // the control handler removes it that way when the run is interrupted.
     const std::wstring wide = Wide(temp_path);
-    if (wide.size() >= sizeof g_temp_path / sizeof g_temp_path[0]) break;
     // Registered before it exists, so that no moment is left in which it
     // exists unknown to the handler; a name with our process id in it
     // names nobody else's file.
-    InterlockedExchange(&g_temp_set, 0);
-    std::copy(wide.c_str(), wide.c_str() + wide.size() + 1, g_temp_path);
-    InterlockedExchange(&g_temp_set, 1);
+    if (!Register(wide)) break;
     HANDLE handle = CreateFileW(g_temp_path, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                 attributes, nullptr);
     if (handle != INVALID_HANDLE_VALUE) return FromHandle(handle);
@@ -167,7 +194,38 @@ FileHandle CreateTempBeside(const std::string& target, std::string& temp_path) {
   return kNoFile;
 }
 
+bool MayRenameOver(const std::string& path) {
+  if (KindAt(path) == PathKind::kNothing) return true;
+  // The rename needs delete access to what it replaces: a folder or file
+  // that denies it, or a user of the file who keeps deleters out, leaves
+  // writing in place.
+  HANDLE handle = Open(path, DELETE, kShareAll, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(handle);
+  return true;
+}
+
+FileHandle OpenInPlace(const std::string& path) {
+  // A regular file only, not through a link, and truncated only once it is
+  // known to be one. Nobody else may use it while it is rewritten.
+  if (KindAt(path) != PathKind::kFile) return kNoFile;
+  HANDLE handle = Open(path, GENERIC_WRITE, 0, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
+  if (handle == INVALID_HANDLE_VALUE) return kNoFile;
+  if (GetFileType(handle) != FILE_TYPE_DISK || !SetEndOfFile(handle)) {
+    CloseHandle(handle);
+    return kNoFile;
+  }
+  return FromHandle(handle);
+}
+
 void ForgetTempFile() { InterlockedExchange(&g_temp_set, 0); }
+
+void DeleteTempFile(const std::string& path) {
+  DeleteFileW(Wide(path).c_str());
+  ForgetTempFile();
+}
 
 void RemoveTempFileNow() {
   // An open file goes once its last handle closes: as the process ends.
