@@ -1,6 +1,7 @@
 #include "platform/mapping.h"
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <sys/mman.h>
@@ -23,6 +24,8 @@ volatile std::uintptr_t g_guard_end = 0;
 char g_report[4096];
 std::size_t g_report_size = 0;
 int g_exit_status = 1;
+std::atomic<bool> g_ending = false;
+static_assert(std::atomic<bool>::is_always_lock_free, "used in a signal handler");
 
 extern "C" void OnFault(int signal, siginfo_t* info, void*) {
   const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
@@ -33,6 +36,11 @@ extern "C" void OnFault(int signal, siginfo_t* info, void*) {
     action.sa_handler = SIG_DFL;
     ::sigaction(signal, &action, nullptr);
     return;
+  }
+  // Workers that fault at once report once: the first ends the process,
+  // the others wait for that.
+  if (g_ending.exchange(true)) {
+    for (;;) ::pause();
   }
   CleanUpAfterInterrupt();
   for (std::size_t at = 0; at < g_report_size;) {
