@@ -30,3 +30,9 @@ kAvx2 static inline __m256i LoadHalves(const void* low, const void* high) {
 kAvx2 static inline __m256i Broadcast16(const void* p) {
   return _mm256_broadcastsi128_si256(_mm_loadu_si128(static_cast<const __m128i*>(p)));
 }
+
+// Asks for the key bytes at count indexes to be brought into the caches,
+// ahead of the lookups that need them.
+static inline void PrefetchKeyBytes(const std::uint8_t* key, const std::uint32_t* index, int count) {
+  for (int i = 0; i < count; ++i) __builtin_prefetch(key + index[i], 0, 3);
+}

@@ -147,7 +147,7 @@ kAvx2 bool DecodeGroups(const std::uint8_t* p, int count, const std::uint8_t* ke
       bytes ^= KeyBytesOf(key, group_index);
     } else {
       Store(index + group, clamped);
-      for (int j = 0; j < kAvx2DecodeGroup; ++j) __builtin_prefetch(key + index[group + j], 0, 3);
+      PrefetchKeyBytes(key, index + group, kAvx2DecodeGroup);
     }
     std::memcpy(out + group, &bytes, 8);
     p += kAvx2DecodeGroup * Plan::kEntry;
