@@ -13,7 +13,7 @@ std::string Quoted(const char* what, const std::string& path) {
 }
 
 [[noreturn]] void UnableToRead(const std::string& path) {
-  RaiseFailure(kFileError, Quoted("Unable to read file", path));
+  RaiseFailure(kFileError, UnableToReadMessage(path));
 }
 
 // Chunks of a pipe or device of unknown length, before they are joined.
@@ -48,6 +48,10 @@ bool ReadUnsizedWithin(InputFile& in, std::int64_t max, ByteString& content) {
 }
 
 }  // namespace
+
+std::string UnableToReadMessage(const std::string& path) {
+  return Quoted("Unable to read file", path);
+}
 
 InputFile::~InputFile() {
   if (file != platform::kNoFile) platform::CloseFile(file);

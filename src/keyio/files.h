@@ -28,6 +28,10 @@ struct InputFile {
   bool SizeKnown() const { return size >= 0; }
 };
 
+// The message of a file that could not be read whole: "Unable to read
+// file" and the path in double quotes.
+std::string UnableToReadMessage(const std::string& path);
+
 // Opens an existing file for reading; "Unable to open file" when that
 // fails.
 void OpenInput(InputFile& in, const std::string& path);

@@ -24,10 +24,6 @@ HeldKey g_key;
 // The unit in which a mapped key is read in and mapped.
 constexpr std::int64_t kPageBytes = 4096;
 
-std::string UnableToRead(const std::string& path) {
-  return "Unable to read file \"" + path + "\"";
-}
-
 }  // namespace
 
 std::string KeySizeLine(std::int64_t length) {
@@ -50,12 +46,13 @@ bool HoldKeyWithin(const std::string& path, std::int64_t min, std::int64_t max) 
     const std::int64_t size = g_key.file.size;
     if (size < min || size > max) return false;
     if (!platform::StampOf(g_key.file.file, g_key.stamp)) {
-      RaiseFailure(kFileError, UnableToRead(path));
+      RaiseFailure(kFileError, UnableToReadMessage(path));
     }
     if (platform::MapForReading(g_key.file.file, size, g_key.mapping)) {
       // A key cut short under the run faults where it is looked up past its
       // new end, wherever that is: the failure report is made ready now.
-      platform::EndOnFaultIn(g_key.mapping, PreparedFailureReport(kFileError, UnableToRead(path)),
+      platform::EndOnFaultIn(g_key.mapping,
+                             PreparedFailureReport(kFileError, UnableToReadMessage(path)),
                              kFailureExitStatus);
       KeyBytes = {g_key.mapping.data, static_cast<std::size_t>(size)};
       return true;
@@ -102,7 +99,7 @@ void CheckKeyUnchanged() {
   if (g_key.stamp.size < 0) return;
   platform::FileStamp now;
   if (!platform::StampOf(g_key.file.file, now) || !(now == g_key.stamp)) {
-    RaiseFailure(kFileError, UnableToRead(g_key.path));
+    RaiseFailure(kFileError, UnableToReadMessage(g_key.path));
   }
 }
 

@@ -102,7 +102,4 @@ void RemoveTempFileNow();
 // Renames from over to, replacing a file at to in one step.
 bool ReplaceFile(const std::string& from, const std::string& to);
 
-// Deletes a file; false when that fails.
-bool DeleteFile(const std::string& path);
-
 }  // namespace platform

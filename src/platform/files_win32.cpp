@@ -9,7 +9,6 @@
 #include "platform/win32_text.h"
 
 // windows.h maps these names onto its A/W functions; here they are ours.
-#undef DeleteFile
 #undef ReplaceFile
 
 namespace platform {
@@ -52,6 +51,17 @@ bool Identity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info, DWORD e
   const bool ok = GetFileInformationByHandle(handle, &info) != 0;
   CloseHandle(handle);
   return ok;
+}
+
+// True when the entry at path itself (a link is not followed) could be
+// opened with access; it is closed again at once. Sharing everything
+// leaves other users of the file undisturbed.
+bool MayOpen(const std::string& path, DWORD access) {
+  HANDLE handle = Open(path, access, kShareAll, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(handle);
+  return true;
 }
 
 // Makes wide the path the control handler removes; false when it does not
@@ -133,14 +143,9 @@ bool CanOpenForWriting(const std::string& path) {
     return false;
   }
   // Write access is all the run needs: it renames a finished file over
-  // this one, or, where that cannot be done, writes into it. Sharing
-  // everything leaves other users of the file undisturbed, while one that
-  // keeps writers out makes the probe fail as the write would.
-  HANDLE handle = Open(path, GENERIC_WRITE, kShareAll, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(handle);
-  return true;
+  // this one, or, where that cannot be done, writes into it. A user of the
+  // file who keeps writers out makes the probe fail as the write would.
+  return MayOpen(path, GENERIC_WRITE);
 }
 
 FileHandle CreateNewFile(const std::string& path) {
@@ -199,11 +204,7 @@ bool MayRenameOver(const std::string& path) {
   // The rename needs delete access to what it replaces: a folder or file
   // that denies it, or a user of the file who keeps deleters out, leaves
   // writing in place.
-  HANDLE handle = Open(path, DELETE, kShareAll, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(handle);
-  return true;
+  return MayOpen(path, DELETE);
 }
 
 FileHandle OpenInPlace(const std::string& path) {
@@ -235,7 +236,5 @@ void RemoveTempFileNow() {
 bool ReplaceFile(const std::string& from, const std::string& to) {
   return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
-
-bool DeleteFile(const std::string& path) { return DeleteFileW(Wide(path).c_str()) != 0; }
 
 }  // namespace platform
