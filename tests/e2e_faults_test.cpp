@@ -317,12 +317,20 @@ TEST_F(E2EFaults, AnInterruptedProbeLeavesNothing) {
 TEST(Interrupts, TheCleanUpRemovesTheTemporaryFileOnly) {
   TempDir dir;
   WriteFile(dir / "out", "old");
-  std::string temp;
-  const platform::FileHandle file = platform::CreateTempBeside(dir / "out", temp);
+  auto temp_files = [&] {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path)) {
+      if (entry.path().filename() != "out") names.push_back(entry.path().filename());
+    }
+    return names;
+  };
+  platform::Refusal refusal;
+  const platform::FileHandle file = platform::CreateTempBeside(dir / "out", refusal);
   ASSERT_NE(file, platform::kNoFile);
-  EXPECT_TRUE(PathExists(temp));
+  const std::vector<std::string> made = temp_files();
+  ASSERT_EQ(made.size(), 1u);
   platform::CleanUpAfterInterrupt();
-  EXPECT_FALSE(PathExists(temp));
+  EXPECT_EQ(temp_files(), std::vector<std::string>{});
   EXPECT_EQ(ReadFile(dir / "out"), "old");
   platform::CloseFile(file);
   // The probe's file at the output path itself, likewise; once deleted it
@@ -333,16 +341,17 @@ TEST(Interrupts, TheCleanUpRemovesTheTemporaryFileOnly) {
   EXPECT_FALSE(PathExists(dir / "probe"));
   platform::CloseFile(probe);
   platform::CloseFile(platform::CreateNewFile(dir / "probe"));
-  platform::DeleteTempFile(dir / "probe");
+  platform::DeleteTempFile();
   WriteFile(dir / "probe", "someone else's");
   platform::CleanUpAfterInterrupt();
   EXPECT_EQ(ReadFile(dir / "probe"), "someone else's");
+  std::filesystem::remove(dir / "probe");
   // Once renamed, the file is no longer the handler's to remove.
-  const platform::FileHandle kept = platform::CreateTempBeside(dir / "out", temp);
+  const platform::FileHandle kept = platform::CreateTempBeside(dir / "out", refusal);
+  const std::string kept_name = temp_files().at(0);
   platform::CloseFile(kept);
-  ASSERT_TRUE(platform::ReplaceFile(temp, dir / "out"));
-  platform::ForgetTempFile();
-  WriteFile(temp, "someone else's");
+  ASSERT_TRUE(platform::RenameTempOver(dir / "out"));
+  WriteFile(dir / kept_name, "someone else's");
   platform::CleanUpAfterInterrupt();
-  EXPECT_EQ(ReadFile(temp), "someone else's");
+  EXPECT_EQ(ReadFile(dir / kept_name), "someone else's");
 }
