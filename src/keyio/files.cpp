@@ -88,13 +88,13 @@ std::int64_t ReadInput(InputFile& in, std::uint8_t* buffer, std::int64_t want) {
   return got;
 }
 
-std::int64_t InputLength(InputFile& in) {
-  if (in.SizeKnown()) return in.size;
-  ByteString sink;
-  sink.resize(1 << 20);
-  while (ReadInput(in, sink.data(), static_cast<std::int64_t>(sink.size())) > 0) {
-  }
-  return in.done;
+std::int64_t ReadSomeInput(InputFile& in, std::uint8_t* buffer, std::int64_t want) {
+  if (in.SizeKnown()) return ReadInput(in, buffer, want);
+  if (want <= 0) return 0;
+  const std::int64_t n = platform::ReadSome(in.file, buffer, want);
+  if (n < 0) UnableToRead(in.path);
+  in.done += n;
+  return n;
 }
 
 bool ReadWholeWithin(InputFile& in, std::int64_t min, std::int64_t max, ByteString& content) {

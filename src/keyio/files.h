@@ -48,9 +48,9 @@ bool ReadWholeWithin(InputFile& in, std::int64_t min, std::int64_t max, ByteStri
 // opened, raises "Unable to read file": never short or made-up content.
 std::int64_t ReadInput(InputFile& in, std::uint8_t* buffer, std::int64_t want);
 
-// The input's whole length: its size on disk, or for a pipe or device what
-// it still holds is read (and dropped) to its end and counted.
-std::int64_t InputLength(InputFile& in);
+// Reads what one request gives, up to want bytes: fewer when no more has
+// come yet from a pipe; 0 only at the end. Fails as ReadInput does.
+std::int64_t ReadSomeInput(InputFile& in, std::uint8_t* buffer, std::int64_t want);
 
 // Where an output's bytes go: the one rule, which the probe asks before any
 // work is done and the run then follows.
