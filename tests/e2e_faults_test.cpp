@@ -205,11 +205,14 @@ TEST_F(E2EFaults, AnInputThatShrinksWhileReadIsAFailure) {
   EXPECT_EQ(NewFiles(), std::vector<std::string>{"big.dat"});
 }
 
-TEST_F(E2EFaults, AKeyThatChangesDuringTheRunIsAFailure) {
+TEST_F(E2EFaults, AKeyThatChangesDuringTheRun) {
   // The key is read where it lies, at each lookup: one cut short faults
-  // mid-run, one rewritten is found out at the end; neither text is kept.
+  // mid-run, one rewritten or deleted is found out at the end, and neither
+  // text is kept. A key whose bytes stay, however it is renamed or its
+  // permissions changed, still belongs to the text.
   WriteFile(dir / "key64", RandomBytes(65536, 12));
-  WriteFile(dir / "big.dat", RandomBytes(16 << 20, 17));
+  const std::string source = RandomBytes(16 << 20, 17);
+  WriteFile(dir / "big.dat", source);
   ExpectRun({"-e", "key64", "big.dat", "big.tvx"}, KeyLine(65536) + Bar(64, "Encryption"));
   const std::string key_path = dir / "key64";
   auto cut = [&] { return ::truncate(key_path.c_str(), 100) == 0; };
@@ -218,15 +221,22 @@ TEST_F(E2EFaults, AKeyThatChangesDuringTheRunIsAFailure) {
     const bool written = fd >= 0 && WriteAll(fd, RandomBytes(65536, 18));
     return ::close(fd) == 0 && written;
   };
+  auto remove = [&] { return ::unlink(key_path.c_str()) == 0; };
+  auto restrict = [&] { return ::chmod(key_path.c_str(), 0400) == 0; };
+  auto move = [&] { return ::rename(key_path.c_str(), (dir / "moved").c_str()) == 0; };
   struct Case {
     std::function<bool()> change;
     std::vector<std::string> args;
     std::string output, finished_bar;  // the bar of a run that ends, or none
+    int status;
   } cases[] = {
-      {cut, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx", ""},
-      {rewrite, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx", Bar(64, "Encryption")},
-      {cut, {"-d", "key64", "dat#big.tvx", "back"}, "back.dat", ""},
-      {rewrite, {"-d", "key64", "dat#big.tvx", "back"}, "back.dat", Bar(63, "Decryption")},
+      {cut, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx", "", 217},
+      {rewrite, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx", Bar(64, "Encryption"), 217},
+      {remove, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx", Bar(64, "Encryption"), 217},
+      {restrict, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx", Bar(64, "Encryption"), 0},
+      {cut, {"-d", "key64", "dat#big.tvx", "back"}, "back.dat", "", 217},
+      {rewrite, {"-d", "key64", "dat#big.tvx", "back"}, "back.dat", Bar(63, "Decryption"), 217},
+      {move, {"-d", "key64", "dat#big.tvx", "back"}, "back.dat", Bar(63, "Decryption"), 0},
   };
   for (const Case& c : cases) {
     WriteFile(key_path, RandomBytes(65536, 12));
@@ -241,15 +251,26 @@ TEST_F(E2EFaults, AKeyThatChangesDuringTheRunIsAFailure) {
     };
     const ToolResult result = Run(c.args, options);
     EXPECT_TRUE(changed);
-    EXPECT_EQ(result.status, 217);
+    EXPECT_EQ(result.status, c.status) << c.args[0] << " " << result.err;
     if (c.finished_bar.empty()) {
       EXPECT_EQ(result.out.rfind(KeyLine(65536) + "\n" + kScale + "\n", 0), 0u) << result.out;
       EXPECT_EQ(result.out.find("successful"), std::string::npos);
     } else {
       EXPECT_EQ(result.out, KeyLine(65536) + c.finished_bar);
     }
-    EXPECT_TRUE(IsFailureReport(result.err, "FileError: Unable to read file \"key64\"")) << result.err;
-    EXPECT_TRUE(ReadFile(dir / c.output) == "old");
+    std::error_code not_moved;
+    std::filesystem::rename(dir / "moved", key_path, not_moved);
+    WriteFile(key_path, RandomBytes(65536, 12));
+    if (c.status == 217) {
+      EXPECT_TRUE(IsFailureReport(result.err, "FileError: Unable to read file \"key64\"")) << result.err;
+      EXPECT_TRUE(ReadFile(dir / c.output) == "old");
+    } else if (c.args[0] == "-e") {
+      EXPECT_EQ(Run({"-d", "key64", c.output, "again"}).status, 0);
+      EXPECT_TRUE(ReadFile(dir / "again.dat") == source);
+      std::filesystem::remove(dir / "again.dat");
+    } else {
+      EXPECT_TRUE(ReadFile(dir / c.output) == source);
+    }
     std::vector<std::string> expected = {"big.dat", "dat#big.tvx", "key64", c.output};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(NewFiles(), expected);

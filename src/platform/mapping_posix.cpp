@@ -90,7 +90,7 @@ bool StampOf(FileHandle file, FileStamp& stamp) {
   if (::fstat(Fd(file), &st) != 0) return false;
   stamp.size = static_cast<std::int64_t>(st.st_size);
   stamp.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  stamp.changed = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  stamp.links = static_cast<std::int64_t>(st.st_nlink);
   return true;
 }
 
