@@ -37,8 +37,9 @@ FileHandle OpenForReading(const std::string& path);
 inline constexpr std::int64_t kNotAFile = -2;
 
 // Size in bytes of an open regular file; kNotAFile for anything else that
-// can be read (a pipe, a character or block device); -1 when it cannot be
-// told.
+// can be read (a pipe, a character or block device, a file of the kernel's
+// own such as /proc and /sys files, whose size says nothing of what they
+// hold); -1 when it cannot be told.
 std::int64_t FileSize(FileHandle file);
 
 // Reads up to size bytes at the current position: the count read, 0 at the

@@ -10,6 +10,7 @@
 #include <pthread.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace platform {
@@ -104,6 +105,28 @@ mode_t NewFileMode() {
   return 0666 & ~mask;
 }
 
+// True for a file of the kernel's own file systems, whose size says nothing
+// of what it holds: sysfs says 4096 for a few bytes, procfs 0 or a guess.
+// Such files are read to their end, as pipes are.
+bool IsPseudoFile(FileHandle file) {
+  constexpr unsigned long kPseudoFileSystems[] = {
+      0x9fa0,      // proc
+      0x62656572,  // sysfs
+      0x64626720,  // debugfs
+      0x74726163,  // tracefs
+      0x73636673,  // securityfs
+      0x62656570,  // configfs
+      0x27e0eb,    // cgroup
+      0x63677270,  // cgroup2
+  };
+  struct statfs fs {};
+  if (::fstatfs(Fd(file), &fs) != 0) return false;
+  for (const unsigned long type : kPseudoFileSystems) {
+    if (static_cast<unsigned long>(fs.f_type) == type) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool FileExists(const std::string& path) {
@@ -138,7 +161,7 @@ FileHandle OpenForReading(const std::string& path) {
 std::int64_t FileSize(FileHandle file) {
   struct stat st {};
   if (::fstat(Fd(file), &st) != 0) return -1;
-  if (!S_ISREG(st.st_mode)) return kNotAFile;
+  if (!S_ISREG(st.st_mode) || IsPseudoFile(file)) return kNotAFile;
   return static_cast<std::int64_t>(st.st_size);
 }
 
