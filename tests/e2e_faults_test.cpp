@@ -72,6 +72,16 @@ struct E2EFaults : E2E {
 }  // namespace
 
 TEST_F(E2EFaults, AnInterruptedRunLeavesTheOldOutputAndNoTemporaryFile) {
+  // The test ignores the signals, as under nohup or in a background job of
+  // a shell; the tool it starts must not.
+  struct IgnoredHere {
+    void (*hup)(int) = ::signal(SIGHUP, SIG_IGN);
+    void (*interrupt)(int) = ::signal(SIGINT, SIG_IGN);
+    ~IgnoredHere() {
+      ::signal(SIGHUP, hup);
+      ::signal(SIGINT, interrupt);
+    }
+  } ignored_here;
   // A 576 MiB text (32-bit mode): long enough to be caught while written.
   const std::string source = RandomBytes(48 << 20, 11);
   WriteFile(dir / "big.dat", source);

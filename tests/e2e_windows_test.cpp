@@ -62,8 +62,9 @@ std::string ToolCommand(const std::vector<std::string>& args) {
 // which it renders onto the terminal); returns what the terminal received.
 ToolResult RunOnTerminal(const std::string& dir, const std::vector<std::string>& args,
                          const std::string& environment) {
-  const std::string inner = "exec env -u NO_COLOR -u FORCE_COLOR -u CLICOLOR_FORCE TERM=xterm " +
-                            environment + " " + ToolCommand(args);
+  const std::string inner =
+      "exec env --default-signal -u NO_COLOR -u FORCE_COLOR -u CLICOLOR_FORCE TERM=xterm " +
+      environment + " " + ToolCommand(args);
   const std::string command = "cd " + ShellQuoted(dir) + " && script -qec " +
                               ShellQuoted(inner) + " /dev/null </dev/null 2>&1";
   ToolResult result;
@@ -170,6 +171,7 @@ pid_t HoldOpenForWriting(const std::string& dir, const std::string& path, int* r
   if (::pipe2(to_child, O_CLOEXEC) != 0 || ::pipe2(from_child, O_CLOEXEC) != 0) return -1;
   const pid_t pid = ::fork();
   if (pid == 0) {
+    DefaultSignalsForChild();
     ::dup2(to_child[0], STDIN_FILENO);
     ::dup2(from_child[1], STDOUT_FILENO);
     const std::string runner = Env("TALVEX_RUNNER");
@@ -242,8 +244,9 @@ TEST(E2EWindowsOnly, TheControlHandlerRemovesTheTemporaryFile) {
   ASSERT_FALSE(Env("TALVEX_INTERRUPT_CLEANUP").empty()) << "TALVEX_INTERRUPT_CLEANUP names the helper";
   TempDir dir;
   WriteFile(dir / "out.tvx", "old");
-  const std::string command = "cd " + ShellQuoted(dir.path) + " && " + ShellQuoted(Env("TALVEX_RUNNER")) +
-                              " " + ShellQuoted(Env("TALVEX_INTERRUPT_CLEANUP")) + " . 2>&1";
+  const std::string command = "cd " + ShellQuoted(dir.path) + " && env --default-signal " +
+                              ShellQuoted(Env("TALVEX_RUNNER")) + " " +
+                              ShellQuoted(Env("TALVEX_INTERRUPT_CLEANUP")) + " . 2>&1";
   std::string out;
   FILE* pipe = ::popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);

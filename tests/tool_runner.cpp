@@ -55,6 +55,18 @@ void Drain(int out_fd, int err_fd, std::string& out, std::string& err) {
 
 }  // namespace
 
+void DefaultSignalsForChild() {
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  // SIGKILL, SIGSTOP and the C library's own signals refuse; they are
+  // never ignored or blocked anyway.
+  for (int number = 1; number < NSIG; ++number) ::sigaction(number, &action, nullptr);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
 bool TestingWindowsBuild() { return EnvOr("TALVEX_LINE_END", "") == "crlf"; }
 
 std::string Lines(const std::string& text) {
@@ -106,7 +118,7 @@ ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
   ::signal(SIGPIPE, SIG_IGN);  // the tool may stop reading its stdin early
   const pid_t pid = ::fork();
   if (pid == 0) {
-    ::signal(SIGPIPE, SIG_DFL);
+    DefaultSignalsForChild();
     ::dup2(out_pipe[1], STDOUT_FILENO);
     ::dup2(err_pipe[1], STDERR_FILENO);
     if (options.input != nullptr) {
@@ -119,7 +131,6 @@ ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
     // No core files in the test's folders, not even from SIGQUIT.
     rlimit no_core{0, 0};
     ::setrlimit(RLIMIT_CORE, &no_core);
-    ::signal(SIGXFSZ, SIG_DFL);
     if (options.file_size_limit >= 0) {
       // Ignored, a write past the limit fails with EFBIG.
       if (options.ignore_sigxfsz) ::signal(SIGXFSZ, SIG_IGN);

@@ -35,9 +35,17 @@ struct ToolOptions {
   std::function<void(int pid)> while_running;
 };
 
-// Runs the tool with args in directory dir.
+// Runs the tool with args in directory dir, with every signal at its
+// default action and none blocked, whatever the test inherited.
 ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
                    const ToolOptions& options = {});
+
+// For a child between fork and exec: every signal back to its default
+// action and none blocked, as `env --default-signal` starts a program. A
+// parent started under nohup, or by a shell that ignores SIGINT or SIGPIPE,
+// must not change what the tool does when it is signalled or its pipe
+// closes. Async-signal-safe.
+void DefaultSignalsForChild();
 
 // Text with "\n" turned into the line end of the binary under test.
 std::string Lines(const std::string& text);
