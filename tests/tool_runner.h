@@ -6,6 +6,8 @@
 // CR LF.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -79,5 +81,9 @@ struct FifoFeeder {
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool PathExists(const std::string& path);
+// Whether actual holds the same bytes as expected. A failure says how in a
+// few lines, never the whole content: both whole when short, else their
+// sizes, hashes and the bytes at the first differing offset.
+::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected);
 // count bytes from a fixed pseudo-random sequence, the same for a given seed.
 std::string RandomBytes(std::size_t count, std::uint32_t seed);
