@@ -150,7 +150,7 @@ TEST_F(E2EFlow, RoundTripsInEveryModeWithExactScreensAndBytes) {
       const std::size_t decrypt_stars = source.empty() ? 0 : (64 * (n - 6)) / n;
       ExpectRun({"-d", "key", "dat#out.tvx", "back.bin"},
                 KeyLine(m.key_size) + Bar(decrypt_stars, "Decryption"));
-      ASSERT_EQ(ReadFile(dir / "back.dat"), source);
+      ASSERT_TRUE(SameBytes(ReadFile(dir / "back.dat"), source));
       EXPECT_EQ(NewFiles(), (std::vector<std::string>{"back.dat", "dat#out.tvx"}));
       std::filesystem::remove(dir / "back.dat");
     }
@@ -162,7 +162,7 @@ TEST_F(E2EFlow, PathsWithBlanksDashesAndNonAsciiBytes) {
   WriteFile(dir / "-f\xC3\xBC r.txt", "data");
   ExpectRun({"-e", "my key", "-f\xC3\xBC r.txt", "-x y.TVX"}, KeyLine(4096) + Bar(4, "Encryption"));
   ExpectRun({"-d", "my key", "txt#-x y.TVX", " \xC3\xA9 .x"}, KeyLine(4096) + Bar(4, "Decryption"));
-  EXPECT_EQ(ReadFile(dir / "\xC3\xA9.txt"), "data");
+  EXPECT_TRUE(SameBytes(ReadFile(dir / "\xC3\xA9.txt"), "data"));
 }
 
 TEST_F(E2EFlow, NeverWritesOverTheInputOrTheKey) {
@@ -181,9 +181,9 @@ TEST_F(E2EFlow, NeverWritesOverTheInputOrTheKey) {
       {{"-d", "k.tvx", "tvx#a.tvx", "k"}},
   };
   for (const Case& c : cases) ExpectRun(c.args, KeyLine(4096) + refusal);
-  EXPECT_EQ(ReadFile(dir / "tvx#a.tvx"), a);
-  EXPECT_EQ(ReadFile(dir / "tvx.tvx"), a);
-  EXPECT_EQ(ReadFile(dir / "k.tvx"), key);
+  EXPECT_TRUE(SameBytes(ReadFile(dir / "tvx#a.tvx"), a));
+  EXPECT_TRUE(SameBytes(ReadFile(dir / "tvx.tvx"), a));
+  EXPECT_TRUE(SameBytes(ReadFile(dir / "k.tvx"), key));
 }
 
 TEST_F(E2EFlow, ReplacesAnExistingOutputOnlyOnSuccess) {
@@ -212,7 +212,7 @@ TEST_F(E2EFlow, PipesAndDevicesAreReadToTheirEnd) {
   const std::string text = ReadFile(dir / "#p.tvx");
   EXPECT_EQ(text.size(), 58 + 8 * source.size());
   ExpectRun({"-d", "key", "#p.tvx", "back"}, KeyLine(4096) + Bar(63, "Decryption"));
-  EXPECT_TRUE(ReadFile(dir / "back.#p.") == source);
+  EXPECT_TRUE(SameBytes(ReadFile(dir / "back.#p."), source));
   // An empty pipe is an empty input.
   const std::string nothing;
   piped.input = &nothing;
@@ -223,7 +223,7 @@ TEST_F(E2EFlow, PipesAndDevicesAreReadToTheirEnd) {
   EXPECT_EQ(Run({"-e", "/dev/stdin", "in.dat", "k.tvx"}, piped).out,
             Lines(KeyLine(4096) + Bar(64, "Encryption")));
   ExpectRun({"-d", "key", "dat#k.tvx", "k"}, KeyLine(4096) + Bar(63, "Decryption"));
-  EXPECT_EQ(ReadFile(dir / "k.dat"), ReadFile(dir / "in.dat"));
+  EXPECT_TRUE(SameBytes(ReadFile(dir / "k.dat"), ReadFile(dir / "in.dat")));
   const std::string short_key = key.substr(0, 99);
   piped.input = &short_key;
   EXPECT_EQ(Run({"-t", "/dev/stdin", "x.tvx"}, piped).out,
@@ -238,7 +238,7 @@ TEST_F(E2EFlow, PipesAndDevicesAreReadToTheirEnd) {
     FifoFeeder feeder(dir / "f.tvx", text);
     ExpectRun({"-d", "key", "f.tvx", "fifo.out"}, KeyLine(4096) + Bar(63, "Decryption"));
   }
-  EXPECT_TRUE(ReadFile(dir / "fifo.f.t") == source);
+  EXPECT_TRUE(SameBytes(ReadFile(dir / "fifo.f.t"), source));
   // Files of the kernel's that say they are empty, or 4096 bytes long, and
   // are not: read to their end as cat reads them.
   for (const std::string pseudo : {"/proc/version", "/sys/kernel/mm/transparent_hugepage/enabled"}) {
@@ -248,7 +248,7 @@ TEST_F(E2EFlow, PipesAndDevicesAreReadToTheirEnd) {
     ExpectRun({"-e", "key", pseudo, "v.tvx"}, KeyLine(4096) + Bar(stars, "Encryption"));
     EXPECT_EQ(ReadFile(dir / "#v.tvx").size(), 58 + 8 * content.size()) << pseudo;
     EXPECT_EQ(Run({"-d", "key", "#v.tvx", "v"}).status, 0);
-    EXPECT_EQ(ReadFile(dir / "v.#v."), content) << pseudo;
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "v.#v."), content)) << pseudo;
   }
 }
 
@@ -341,7 +341,7 @@ TEST_F(E2EFailure, UnreadableAndReadOnlyFilesAsAnUnprivilegedUser) {
   const ToolResult read_only = RunTool(dir.path, {"-e", "key", "in.dat", "ro.tvx"}, nobody);
   EXPECT_EQ(read_only.status, 0);
   EXPECT_EQ(read_only.out, Lines(KeyLine(4096) + Error("Cannot write to OUTPUTFILE: ro.tvx")));
-  EXPECT_EQ(ReadFile(dir / "dat#ro.tvx"), "keep");
+  EXPECT_TRUE(SameBytes(ReadFile(dir / "dat#ro.tvx"), "keep"));
 }
 
 TEST_F(E2EFlow, WhateverStandsAtTheOutputPathIsReplacedByAFile) {
@@ -409,19 +409,19 @@ TEST_F(E2EFlow, WhateverStandsAtTheOutputPathIsReplacedByAFile) {
     EXPECT_EQ(st.st_mode, c.mode) << c.what;
     EXPECT_EQ(st.st_uid, 0u) << c.what;  // root's, whoever ran it
     if (S_ISREG(c.mode) && S_ISREG(st.st_mode)) {  // a FIFO left there would never end
-      EXPECT_TRUE(ReadFile(output) == ReadFile(dir / "in.dat")) << c.what;
+      EXPECT_TRUE(SameBytes(ReadFile(output), ReadFile(dir / "in.dat"))) << c.what;
     }
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, c.names) << c.what;
     if (c.names.size() > 1) {
-      EXPECT_EQ(ReadFile(folder + "/other"), "old");
+      EXPECT_TRUE(SameBytes(ReadFile(folder + "/other"), "old"));
     }
     ::chmod(folder.c_str(), 0777);
     std::filesystem::remove_all(folder);
   }
-  EXPECT_EQ(ReadFile(dir / "target"), "keep");
+  EXPECT_TRUE(SameBytes(ReadFile(dir / "target"), "keep"));
   struct stat null_device {};
   EXPECT_TRUE(::stat("/dev/null", &null_device) == 0 && S_ISCHR(null_device.st_mode));
   EXPECT_EQ(NewFiles(), (std::vector<std::string>{"dat#x.tvx", "target"}));
@@ -452,7 +452,7 @@ TEST_F(E2EFailure, AFailedWriteComesAfterTheSuccessLineAndLeavesTheOldOutput) {
     EXPECT_EQ(result.status, 217) << c.limit;
     EXPECT_EQ(result.out, Lines(KeyLine(4096) + c.bar)) << c.limit;
     EXPECT_TRUE(IsFailureReport(result.err, "FileError: Stream write error")) << result.err;
-    EXPECT_EQ(ReadFile(dir / c.output), "old");
+    EXPECT_TRUE(SameBytes(ReadFile(dir / c.output), "old"));
     std::vector<std::string> expected = {"big.dat", "dat#big.tvx", c.output};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(NewFiles(), expected);
@@ -493,7 +493,7 @@ TEST_F(E2EMemory, TextsPassThroughAFewChunksOfMemory) {
   const ToolResult decrypted = RunTool(dir.path, {"-d", "key", "dat#big.tvx", "back"}, limited);
   EXPECT_EQ(decrypted.out, Lines(KeyLine(4096) + Bar(63, "Decryption")));
   EXPECT_EQ(decrypted.status, 0) << decrypted.err;
-  EXPECT_TRUE(ReadFile(dir / "back.dat") == source);
+  EXPECT_TRUE(SameBytes(ReadFile(dir / "back.dat"), source));
 }
 
 TEST_F(E2EMemory, AKeyCostsOnlyWhatIsLookedUp) {
@@ -524,6 +524,6 @@ TEST_F(E2EMemory, AKeyCostsOnlyWhatIsLookedUp) {
       EXPECT_TRUE(IsFailureReport(result.err, "OutOfMemory: Out of memory")) << result.err;
     }
   }
-  EXPECT_EQ(ReadFile(dir / "back.dat"), ReadFile(dir / "in.dat"));
+  EXPECT_TRUE(SameBytes(ReadFile(dir / "back.dat"), ReadFile(dir / "in.dat")));
   EXPECT_EQ(NewFiles(), (std::vector<std::string>{"back.dat", "dat#o.tvx"}));
 }

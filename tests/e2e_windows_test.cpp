@@ -62,8 +62,9 @@ std::string ToolCommand(const std::vector<std::string>& args) {
 // which it renders onto the terminal); returns what the terminal received.
 ToolResult RunOnTerminal(const std::string& dir, const std::vector<std::string>& args,
                          const std::string& environment) {
-  const std::string inner = "exec env -u NO_COLOR -u FORCE_COLOR -u CLICOLOR_FORCE TERM=xterm " +
-                            environment + " " + ToolCommand(args);
+  const std::string inner =
+      "exec env --default-signal -u NO_COLOR -u FORCE_COLOR -u CLICOLOR_FORCE TERM=xterm " +
+      environment + " " + ToolCommand(args);
   const std::string command = "cd " + ShellQuoted(dir) + " && script -qec " +
                               ShellQuoted(inner) + " /dev/null </dev/null 2>&1";
   ToolResult result;
@@ -124,7 +125,7 @@ TEST(E2EWindowsOnly, CipherTextCrossesBetweenBuilds) {
       const ToolResult decrypted =
           RunBuild(!windows_encrypts, dir.path, {"-d", "key.bin", "bin#c.tvx", "back.x"});
       ASSERT_EQ(decrypted.status, 0) << decrypted.err;
-      EXPECT_TRUE(ReadFile(dir / "back.bin") == plain);
+      EXPECT_TRUE(SameBytes(ReadFile(dir / "back.bin"), plain));
     }
   }
 }
@@ -170,6 +171,7 @@ pid_t HoldOpenForWriting(const std::string& dir, const std::string& path, int* r
   if (::pipe2(to_child, O_CLOEXEC) != 0 || ::pipe2(from_child, O_CLOEXEC) != 0) return -1;
   const pid_t pid = ::fork();
   if (pid == 0) {
+    DefaultSignalsForChild();
     ::dup2(to_child[0], STDIN_FILENO);
     ::dup2(from_child[1], STDOUT_FILENO);
     const std::string runner = Env("TALVEX_RUNNER");
@@ -234,7 +236,7 @@ TEST(E2EWindowsOnly, ReadOnlyOutputIsLeftAlone) {
   const ToolResult run = RunTool(dir.path, {"-e", "key.bin", "in.txt", "ro.tvx"});
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.out.find("Cannot write to OUTPUTFILE: ro.tvx"), std::string::npos) << run.out;
-  EXPECT_EQ(ReadFile(dir / "txt#ro.tvx"), "keep");
+  EXPECT_TRUE(SameBytes(ReadFile(dir / "txt#ro.tvx"), "keep"));
 }
 
 TEST(E2EWindowsOnly, TheControlHandlerRemovesTheTemporaryFile) {
@@ -242,8 +244,9 @@ TEST(E2EWindowsOnly, TheControlHandlerRemovesTheTemporaryFile) {
   ASSERT_FALSE(Env("TALVEX_INTERRUPT_CLEANUP").empty()) << "TALVEX_INTERRUPT_CLEANUP names the helper";
   TempDir dir;
   WriteFile(dir / "out.tvx", "old");
-  const std::string command = "cd " + ShellQuoted(dir.path) + " && " + ShellQuoted(Env("TALVEX_RUNNER")) +
-                              " " + ShellQuoted(Env("TALVEX_INTERRUPT_CLEANUP")) + " . 2>&1";
+  const std::string command = "cd " + ShellQuoted(dir.path) + " && env --default-signal " +
+                              ShellQuoted(Env("TALVEX_RUNNER")) + " " +
+                              ShellQuoted(Env("TALVEX_INTERRUPT_CLEANUP")) + " . 2>&1";
   std::string out;
   FILE* pipe = ::popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
@@ -251,7 +254,7 @@ TEST(E2EWindowsOnly, TheControlHandlerRemovesTheTemporaryFile) {
   for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
   EXPECT_EQ(::pclose(pipe), 0) << out;
   EXPECT_EQ(out.substr(0, 7), "removed") << out;
-  EXPECT_EQ(ReadFile(dir / "out.tvx"), "old");
+  EXPECT_TRUE(SameBytes(ReadFile(dir / "out.tvx"), "old"));
   // The half-written file is gone once the handle is closed.
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(dir.path)) names.push_back(entry.path().filename());
@@ -289,7 +292,7 @@ TEST(E2EWindowsPaths, BlanksAndNonAsciiNamesRoundTrip) {
         << tested.out;
     const ToolResult decrypted = RunTool(dir.path, {"-d", c.key, c.encrypted, c.restore});
     ASSERT_EQ(decrypted.status, 0) << decrypted.err;
-    EXPECT_TRUE(ReadFile(dir / c.restored) == plain);
+    EXPECT_TRUE(SameBytes(ReadFile(dir / c.restored), plain));
   }
 }
 

@@ -41,16 +41,16 @@ TEST(Files, WholeFilesByteForByte) {
   for (const std::string& content : {std::string(), std::string("\x00\x0D\x0A\x1A", 4),
                                      RandomBytes(3 << 20, 1)}) {
     WriteThrough(path, content, 4096);
-    EXPECT_EQ(ReadFile(path), content);
+    EXPECT_TRUE(SameBytes(ReadFile(path), content));
     ASSERT_TRUE(HoldKeyWithin(path, 0, 4 << 20));
-    EXPECT_EQ(std::string(KeyBytes.begin(), KeyBytes.end()), content);
+    EXPECT_TRUE(SameBytes(std::string(KeyBytes.begin(), KeyBytes.end()), content));
   }
   // Replacing: a longer old file leaves nothing of itself behind.
   WriteFile(path, std::string(1000, 'x'));
   WriteThrough(path, "0123456789");
-  EXPECT_EQ(ReadFile(path), "0123456789");
+  EXPECT_TRUE(SameBytes(ReadFile(path), "0123456789"));
   WriteThrough(path, "");
-  EXPECT_EQ(ReadFile(path), "");
+  EXPECT_TRUE(SameBytes(ReadFile(path), ""));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);
 }
 
@@ -64,7 +64,7 @@ TEST(Files, AnUncompletedOutputLeavesTheOldFileAndNoTemporaryFile) {
     WriteOutput(out, reinterpret_cast<const std::uint8_t*>("new"), 3);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 2);
   }
-  EXPECT_EQ(ReadFile(path), "old");
+  EXPECT_TRUE(SameBytes(ReadFile(path), "old"));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);
   // One that cannot be created fails only when completed, naming the path.
   OutputFile nowhere;
@@ -87,7 +87,7 @@ TEST(Files, InputsReadInPiecesAndRefuseToShrink) {
   for (std::int64_t n; (n = ReadInput(in, buffer, sizeof buffer)) > 0;) {
     back.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(n));
   }
-  EXPECT_EQ(back, content);
+  EXPECT_TRUE(SameBytes(back, content));
   // A file cut short while it is read is an error, not a short content.
   InputFile cut;
   OpenInput(cut, dir / "in");
@@ -128,7 +128,7 @@ TEST(Files, PipesAreReadToTheirEnd) {
     });
     EXPECT_EQ(HoldKeyWithin(fifo, c.min, c.max), c.accepted) << c.size;
     writer.join();
-    EXPECT_EQ(std::string(KeyBytes.begin(), KeyBytes.end()), c.accepted ? content : "") << c.size;
+    EXPECT_TRUE(SameBytes(std::string(KeyBytes.begin(), KeyBytes.end()), c.accepted ? content : "")) << c.size;
     if (!c.accepted || c.size < 100) continue;
     // The same key as a file is mapped: the same text for the same seed.
     const ByteString source = RandomString(random, 3000);

@@ -6,8 +6,9 @@
 #               trip with the installed tool
 #   manual      the manual page the build dated: groff and mandoc lint, the
 #               texts it quotes from the tool match what the tool prints,
-#               its date from SOURCE_DATE_EPOCH, the last commit or the
-#               changelog
+#               the command lines of EXIT STATUS and EXAMPLES print what
+#               the page shows, its date from SOURCE_DATE_EPOCH, the last
+#               commit or the changelog
 #   completion  the bash completion's candidates, asked as bash asks
 #   deb         cpack -G DEB: its files, dependencies, version, changelog
 #               and licence; made twice, the same bytes, every time stamp
@@ -160,7 +161,34 @@ manual)
   size_line=$(cd "$work/key" && "$tool" -t key.bin missing.tvx | grep '^KEYFILE SIZE: ') ||
     fail "no key size line from talvex -t"
   grep -qF -e "$size_line" "$work/page.txt" || fail "the page does not quote the key size line: $size_line"
-  echo "manual page names every command word and quotes the tool's texts"
+  # The command lines that EXIT STATUS and EXAMPLES show after "$ ", run in
+  # that order in a folder of their own, print what the page shows under
+  # them: blank lines aside, any code addresses in a failure report ("  ..."
+  # stands for more of them). The folder starts with what the page takes as
+  # given: key.bin, photo.jpg, and a locked.jpg that the user may not read
+  # (as nobody when run as root, whom no mode keeps out).
+  sed -n '/^\.SH \(EXIT STATUS\|EXAMPLES\)$/,/^\.SH/{/^\.EX$/,/^\.EE$/p}' "$page" | grep -v '^\.E[XE]$' |
+    sed "s/\\\\-/-/g; s/\\\\(aq/'/g" >"$work/transcript"
+  shown() { sed 's/\$[0-9A-F]\{8,16\}/$ADDRESS/g' | grep -v -e '^$' -e '^  \.\.\.$' | uniq; }
+  grep -v '^\$ ' "$work/transcript" | shown >"$work/shown"
+  {
+    echo 'head -c 1000000 /dev/urandom >key.bin; head -c 300000 /dev/urandom >photo.jpg'
+    echo 'cp photo.jpg locked.jpg; chmod 0 locked.jpg'
+    sed -n 's/^\$ //p' "$work/transcript"
+  } >"$work/examples.sh"
+  [ "$(grep -c '^talvex ' "$work/examples.sh")" -ge 5 ] || fail "EXAMPLES and EXIT STATUS show no transcript"
+  as_user=""
+  if [ "$(id -u)" = 0 ]; then
+    need setpriv
+    as_user="setpriv --reuid=nobody --regid=nogroup --clear-groups"
+  fi
+  mkdir -p "$work/examples/bin"
+  cp "$build/talvex" "$work/examples/bin/talvex"
+  chmod 755 "$work" && chmod 777 "$work/examples" && chmod 644 "$work/examples.sh"
+  (cd "$work/examples" && PATH="$PWD/bin:$PATH" $as_user sh "$work/examples.sh" 2>&1) | shown >"$work/printed"
+  diff "$work/shown" "$work/printed" >"$work/examples.diff" ||
+    fail "the tool does not print what EXIT STATUS and EXAMPLES show (<: page, >: tool): $(cat "$work/examples.diff")"
+  echo "manual page names every command word and quotes the tool's texts; its examples run as shown"
   ;;
 
 deb)

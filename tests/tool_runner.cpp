@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cinttypes>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -55,6 +57,18 @@ void Drain(int out_fd, int err_fd, std::string& out, std::string& err) {
 
 }  // namespace
 
+void DefaultSignalsForChild() {
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  // SIGKILL, SIGSTOP and the C library's own signals refuse; they are
+  // never ignored or blocked anyway.
+  for (int number = 1; number < NSIG; ++number) ::sigaction(number, &action, nullptr);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
 bool TestingWindowsBuild() { return EnvOr("TALVEX_LINE_END", "") == "crlf"; }
 
 std::string Lines(const std::string& text) {
@@ -106,7 +120,7 @@ ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
   ::signal(SIGPIPE, SIG_IGN);  // the tool may stop reading its stdin early
   const pid_t pid = ::fork();
   if (pid == 0) {
-    ::signal(SIGPIPE, SIG_DFL);
+    DefaultSignalsForChild();
     ::dup2(out_pipe[1], STDOUT_FILENO);
     ::dup2(err_pipe[1], STDERR_FILENO);
     if (options.input != nullptr) {
@@ -119,7 +133,6 @@ ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
     // No core files in the test's folders, not even from SIGQUIT.
     rlimit no_core{0, 0};
     ::setrlimit(RLIMIT_CORE, &no_core);
-    ::signal(SIGXFSZ, SIG_DFL);
     if (options.file_size_limit >= 0) {
       // Ignored, a write past the limit fails with EFBIG.
       if (options.ignore_sigxfsz) ::signal(SIGXFSZ, SIG_IGN);
@@ -225,6 +238,41 @@ std::string ReadFile(const std::string& path) {
 bool PathExists(const std::string& path) {
   std::error_code ignored;
   return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
+}
+
+namespace {
+
+std::uint64_t Fnv1a(const std::string& bytes) {
+  std::uint64_t hash = 0xCBF29CE484222325u;
+  for (const char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001B3u;
+  return hash;
+}
+
+std::string Described(const std::string& bytes) {
+  char hash[17];
+  std::snprintf(hash, sizeof hash, "%016" PRIx64, Fnv1a(bytes));
+  return std::to_string(bytes.size()) + " bytes (FNV-1a " + hash + ")";
+}
+
+}  // namespace
+
+::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {
+  if (actual == expected) return ::testing::AssertionSuccess();
+  // Printed escaped, a byte takes up to four characters: both strings whole
+  // stay within a few KiB up to this size.
+  constexpr std::size_t kShownWhole = 256;
+  constexpr std::size_t kShownAround = 32;
+  if (actual.size() <= kShownWhole && expected.size() <= kShownWhole) {
+    return ::testing::AssertionFailure() << ::testing::PrintToString(actual) << " where "
+                                         << ::testing::PrintToString(expected) << " was expected";
+  }
+  const std::size_t at = static_cast<std::size_t>(
+      std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end()).first -
+      actual.begin());
+  return ::testing::AssertionFailure()
+         << Described(actual) << " where " << Described(expected)
+         << " were expected; they first differ at offset " << at << ": " << ::testing::PrintToString(actual.substr(at, kShownAround)) << " where "
+         << ::testing::PrintToString(expected.substr(at, kShownAround)) << " was expected";
 }
 
 std::string RandomBytes(std::size_t count, std::uint32_t seed) {

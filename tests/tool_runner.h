@@ -6,6 +6,8 @@
 // CR LF.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -35,9 +37,17 @@ struct ToolOptions {
   std::function<void(int pid)> while_running;
 };
 
-// Runs the tool with args in directory dir.
+// Runs the tool with args in directory dir, with every signal at its
+// default action and none blocked, whatever the test inherited.
 ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
                    const ToolOptions& options = {});
+
+// For a child between fork and exec: every signal back to its default
+// action and none blocked, as `env --default-signal` starts a program. A
+// parent started under nohup, or by a shell that ignores SIGINT or SIGPIPE,
+// must not change what the tool does when it is signalled or its pipe
+// closes. Async-signal-safe.
+void DefaultSignalsForChild();
 
 // Text with "\n" turned into the line end of the binary under test.
 std::string Lines(const std::string& text);
@@ -71,5 +81,9 @@ struct FifoFeeder {
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool PathExists(const std::string& path);
+// Whether actual holds the same bytes as expected. A failure says how in a
+// few lines, never the whole content: both whole when short, else their
+// sizes, hashes and the bytes at the first differing offset.
+::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected);
 // count bytes from a fixed pseudo-random sequence, the same for a given seed.
 std::string RandomBytes(std::size_t count, std::uint32_t seed);
