@@ -16,8 +16,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::span<const std::uint8_t> text(data + 3, size - 3);
   std::int32_t mode = -1;
   const std::string failure = FailureOf([&] { mode = ValidateText(text, key); });
+  // The head a run reads: as far as its mode code decides, at most the
+  // widest mode's shortest text.
   std::int32_t head_mode = -1;
-  const std::size_t head = std::min<std::size_t>(text.size(), kValidatedLength);
+  const auto deciding = static_cast<std::size_t>(DecidingLength(text.first(std::min<std::size_t>(text.size(), 2))));
+  Require(deciding <= static_cast<std::size_t>(kValidatedLength));
+  const std::size_t head = std::min<std::size_t>(text.size(), deciding);
   const std::string head_failure = FailureOf([&] { head_mode = ValidateText(text.first(head), key); });
   Require(failure == head_failure && mode == head_mode);
   if (!failure.empty()) {

@@ -3,7 +3,9 @@
 # UndefinedBehaviorSanitizer and runs each for SECONDS (default 30), starting
 # from the seed corpus in fuzz/corpus. New inputs go to build-fuzz/corpus;
 # an input that crashes or breaks a property is written to
-# build-fuzz/findings/TARGET/ and fails the run.
+# build-fuzz/findings/TARGET/, kept in fuzz/findings/TARGET/ (commit it
+# with the fix: every build's suite replays it from there), and fails the
+# run.
 #
 # Usage: sh scripts/fuzz.sh [SECONDS] [TARGET...]
 #   TARGET: hex_to_int validate decrypt naming routing (default: all)
@@ -29,7 +31,9 @@ for target in $targets; do
       -artifact_prefix="build-fuzz/findings/$target/" \
       "build-fuzz/corpus/$target" "fuzz/corpus/$target" >"build-fuzz/fuzz_$target.log" 2>&1; then
     tail -n 40 "build-fuzz/fuzz_$target.log"
-    echo "fuzz_$target FAILED: see build-fuzz/findings/$target/"
+    mkdir -p "fuzz/findings/$target"
+    cp build-fuzz/findings/"$target"/* "fuzz/findings/$target/" 2>/dev/null || true
+    echo "fuzz_$target FAILED: the finding is kept in fuzz/findings/$target/ for the suite to replay"
     status=1
   else
     grep -E "stat::number_of_executed_units|stat::average_exec_per_sec|stat::new_units_added" "build-fuzz/fuzz_$target.log" || true

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds everything and runs every test, in stages: the suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the Windows cross build,
+# AddressSanitizer and UndefinedBehaviorSanitizer with the fuzz corpora
+# replayed, the Windows cross build,
 # the release suite with the install, package and manual page checks, and
 # the end-to-end suite against the Windows build under wine. A stage that
 # fails does not stop the ones after it: the run ends with one line per
@@ -14,7 +15,9 @@ sanitizer_suite() {
   cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTALVEX_SANITIZE=ON -DTALVEX_BENCH=OFF >/dev/null &&
     cmake --build build-asan -j2 &&
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-      ./build-asan/tests/talvex_tests --gtest_brief=1
+      ./build-asan/tests/talvex_tests --gtest_brief=1 &&
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+      ctest --test-dir build-asan --output-on-failure --no-tests=error -R '^fuzz_replay_'
 }
 
 windows_build() {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <regex>
 #include <thread>
 #include <unistd.h>
 
@@ -151,23 +152,34 @@ TEST_F(E2EFaults, AFileSizeLimitEndsAsAFailedWrite) {
 }
 
 TEST_F(E2EFaults, AFullDiskEndsAsAFailedWrite) {
-  const std::string small = dir / "small";
-  std::filesystem::create_directory(small);
-  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=256k") != 0) {
-    GTEST_SKIP() << "a small tmpfs could not be mounted (needs root): " << std::strerror(errno);
-  }
-  struct Unmount {
-    std::string path;
-    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-  } unmount{small};
   WriteFile(dir / "big.dat", RandomBytes(100000, 14));  // an 800 KB text
-  WriteFile(small + "/dat#out.tvx", "old");
-  const ToolResult result = Run({"-e", "key", "big.dat", "small/out.tvx"});
-  EXPECT_EQ(result.status, 217);
-  EXPECT_EQ(result.out, KeyLine(4096) + Bar(64, "Encryption"));
-  EXPECT_TRUE(IsFailureReport(result.err, "FileError: Stream write error")) << result.err;
-  EXPECT_TRUE(SameBytes(ReadFile(small + "/dat#out.tvx"), "old"));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(small), {}), 1);
+  // Out of space while written, or out of inodes for the new file: either
+  // way the old output stays whole, and it is never written in place.
+  struct Case {
+    const char* options;
+    std::string report;
+  } cases[] = {
+      {"size=256k", "FileError: Stream write error"},
+      {"size=1m,nr_inodes=2", "FileError: Unable to create file \"small/dat#out.tvx\""},
+  };
+  for (const Case& c : cases) {
+    const std::string small = dir / "small";
+    std::filesystem::create_directory(small);
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, c.options) != 0) {
+      GTEST_SKIP() << "a small tmpfs could not be mounted (needs root): " << std::strerror(errno);
+    }
+    struct Unmount {
+      std::string path;
+      ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{small};
+    WriteFile(small + "/dat#out.tvx", "old");
+    const ToolResult result = Run({"-e", "key", "big.dat", "small/out.tvx"});
+    EXPECT_EQ(result.status, 217) << c.options;
+    EXPECT_EQ(result.out, KeyLine(4096) + Bar(64, "Encryption")) << c.options;
+    EXPECT_TRUE(IsFailureReport(result.err, c.report)) << result.err;
+    EXPECT_TRUE(SameBytes(ReadFile(small + "/dat#out.tvx"), "old")) << c.options;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(small), {}), 1) << c.options;
+  }
 }
 
 TEST_F(E2EFaults, AnOutputFolderRemovedDuringTheRun) {
@@ -214,11 +226,14 @@ TEST_F(E2EFaults, AnInputThatShrinksWhileReadIsAFailure) {
   EXPECT_EQ(NewFiles(), std::vector<std::string>{"big.dat"});
 }
 
-TEST_F(E2EFaults, AKeyThatChangesDuringTheRunIsAFailure) {
+TEST_F(E2EFaults, AKeyThatChangesDuringTheRun) {
   // The key is read where it lies, at each lookup: one cut short faults
-  // mid-run, one rewritten is found out at the end; neither text is kept.
+  // mid-run, one rewritten or deleted is found out at the end, and neither
+  // text is kept. A key whose bytes stay, however it is renamed or its
+  // permissions changed, still belongs to the text.
   WriteFile(dir / "key64", RandomBytes(65536, 12));
-  WriteFile(dir / "big.dat", RandomBytes(16 << 20, 17));
+  const std::string source = RandomBytes(16 << 20, 17);
+  WriteFile(dir / "big.dat", source);
   ExpectRun({"-e", "key64", "big.dat", "big.tvx"}, KeyLine(65536) + Bar(64, "Encryption"));
   const std::string key_path = dir / "key64";
   auto cut = [&] { return ::truncate(key_path.c_str(), 100) == 0; };
@@ -227,15 +242,22 @@ TEST_F(E2EFaults, AKeyThatChangesDuringTheRunIsAFailure) {
     const bool written = fd >= 0 && WriteAll(fd, RandomBytes(65536, 18));
     return ::close(fd) == 0 && written;
   };
+  auto remove = [&] { return ::unlink(key_path.c_str()) == 0; };
+  auto restrict = [&] { return ::chmod(key_path.c_str(), 0400) == 0; };
+  auto move = [&] { return ::rename(key_path.c_str(), (dir / "moved").c_str()) == 0; };
   struct Case {
     std::function<bool()> change;
     std::vector<std::string> args;
     std::string output, finished_bar;  // the bar of a run that ends, or none
+    int status;
   } cases[] = {
-      {cut, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx", ""},
-      {rewrite, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx", Bar(64, "Encryption")},
-      {cut, {"-d", "key64", "dat#big.tvx", "back"}, "back.dat", ""},
-      {rewrite, {"-d", "key64", "dat#big.tvx", "back"}, "back.dat", Bar(63, "Decryption")},
+      {cut, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx", "", 217},
+      {rewrite, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx", Bar(64, "Encryption"), 217},
+      {remove, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx", Bar(64, "Encryption"), 217},
+      {restrict, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx", Bar(64, "Encryption"), 0},
+      {cut, {"-d", "key64", "dat#big.tvx", "back"}, "back.dat", "", 217},
+      {rewrite, {"-d", "key64", "dat#big.tvx", "back"}, "back.dat", Bar(63, "Decryption"), 217},
+      {move, {"-d", "key64", "dat#big.tvx", "back"}, "back.dat", Bar(63, "Decryption"), 0},
   };
   for (const Case& c : cases) {
     WriteFile(key_path, RandomBytes(65536, 12));
@@ -250,15 +272,26 @@ TEST_F(E2EFaults, AKeyThatChangesDuringTheRunIsAFailure) {
     };
     const ToolResult result = Run(c.args, options);
     EXPECT_TRUE(changed);
-    EXPECT_EQ(result.status, 217);
+    EXPECT_EQ(result.status, c.status) << c.args[0] << " " << result.err;
     if (c.finished_bar.empty()) {
       EXPECT_EQ(result.out.rfind(KeyLine(65536) + "\n" + kScale + "\n", 0), 0u) << result.out;
       EXPECT_EQ(result.out.find("successful"), std::string::npos);
     } else {
       EXPECT_EQ(result.out, KeyLine(65536) + c.finished_bar);
     }
-    EXPECT_TRUE(IsFailureReport(result.err, "FileError: Unable to read file \"key64\"")) << result.err;
-    EXPECT_TRUE(SameBytes(ReadFile(dir / c.output), "old"));
+    std::error_code not_moved;
+    std::filesystem::rename(dir / "moved", key_path, not_moved);
+    WriteFile(key_path, RandomBytes(65536, 12));
+    if (c.status == 217) {
+      EXPECT_TRUE(IsFailureReport(result.err, "FileError: Unable to read file \"key64\"")) << result.err;
+      EXPECT_TRUE(SameBytes(ReadFile(dir / c.output), "old"));
+    } else if (c.args[0] == "-e") {
+      EXPECT_EQ(Run({"-d", "key64", c.output, "again"}).status, 0);
+      EXPECT_TRUE(SameBytes(ReadFile(dir / "again.dat"), source));
+      std::filesystem::remove(dir / "again.dat");
+    } else {
+      EXPECT_TRUE(SameBytes(ReadFile(dir / c.output), source));
+    }
     std::vector<std::string> expected = {"big.dat", "dat#big.tvx", "key64", c.output};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(NewFiles(), expected);
@@ -270,39 +303,60 @@ TEST_F(E2EFaults, EndlessInputsEnd) {
   ExpectRun({"-e", "key", "in.dat", "x.tvx"}, KeyLine(4096) + Bar(64, "Encryption"));
   ASSERT_EQ(::symlink("/dev/zero", (dir / "z.tvx").c_str()), 0);
   ASSERT_EQ(::symlink("/dev/stdin", (dir / "s.tvx").c_str()), 0);
-  // s.tvx: the head of dat#x.tvx (mode code and signature, 51 characters),
-  // then valid entries that never end.
-  const std::string endless_text = "(head -c 51 dat#x.tvx; yes 0001,00, | tr -d '\\n') | \"$@\"";
+  ASSERT_EQ(::mkfifo((dir / "h.tvx").c_str(), 0600), 0);
+  // What feeds s.tvx, or h.tvx from a writer that keeps it open: the head
+  // of dat#x.tvx (mode code and signature, 51 characters) and valid entries
+  // that never end; the whole text and zeros; the text up to its 501st
+  // entry, a bad field and zeros; the whole text and a pause.
+  const std::string entries = "(head -c 51 dat#x.tvx; yes 0001,00, | tr -d '\\n') | \"$@\"";
+  const std::string zeros = "(cat dat#x.tvx; cat /dev/zero) | \"$@\"";
+  const std::string bad = "(head -c 4051 dat#x.tvx; printf ZZZZ; cat /dev/zero) | \"$@\"";
+  const std::string pause = "(cat dat#x.tvx; sleep 60) >h.tvx 2>/dev/null & exec \"$@\"";
   const std::string written = Bar(63, "Decryption");
+  const std::string stars = "\n" + kScale + "\n\\**";  // as many as were read for
   struct Case {
     std::vector<std::string> args;
-    bool endless_text;
+    std::string feed;
     std::int64_t limit;
     int status;
-    std::string out;
+    std::string out;  // a pattern where stars stands in it
+    std::string report, output;
   } cases[] = {
       // A failed write stops the reading.
-      {{"-e", "key", "/dev/zero", "z.tvx"}, false, 1 << 20, 217, Bar(64, "Encryption")},
-      {{"-d", "key", "s.tvx", "o"}, true, 1 << 20, 217, written},
+      {{"-e", "key", "/dev/zero", "z.tvx"}, "", 1 << 20, 217, Bar(64, "Encryption"), "FileError: Stream write error", ""},
+      {{"-d", "key", "s.tvx", "o"}, entries, 1 << 20, 217, written, "FileError: Stream write error", ""},
       // The head decides.
-      {{"-t", "key", "z.tvx"}, false, -1, 0, Error("File: z.tvx is NOT a valid 'Talvex Encryption' file!")},
-      {{"-d", "key", "z.tvx", "o"}, false, -1, 0, Error("This is NOT a valid KEYFILE and/or TALVEX File!")},
-      {{"-t", "key", "s.tvx"}, true, -1, 0, Line("File: s.tvx is a valid 'Talvex Encryption' file!") + "\n\n"},
-      {{"-d", "key", "s.tvx", "no/o"}, true, -1, 0, Error("Cannot write to OUTPUTFILE: no/o")},
+      {{"-t", "key", "z.tvx"}, "", -1, 0, Error("File: z.tvx is NOT a valid 'Talvex Encryption' file!"), "", ""},
+      {{"-d", "key", "z.tvx", "o"}, "", -1, 0, Error("This is NOT a valid KEYFILE and/or TALVEX File!"), "", ""},
+      {{"-t", "key", "s.tvx"}, entries, -1, 0, Line("File: s.tvx is a valid 'Talvex Encryption' file!") + "\n\n", "", ""},
+      {{"-d", "key", "s.tvx", "no/o"}, entries, -1, 0, Error("Cannot write to OUTPUTFILE: no/o"), "", ""},
+      // The end marker or a bad field decides: nothing after it is read.
+      {{"-d", "key", "s.tvx", "o"}, zeros, -1, 0, stars + "\n\nTalvex Decryption was successful!\n", "", "o.s.t"},
+      {{"-d", "key", "s.tvx", "o"}, bad, -1, 217, stars, "ConversionError: \"$ZZZZ\" is an invalid integer", ""},
+      {{"-d", "key", "h.tvx", "o"}, pause, -1, 0, stars + "\n\nTalvex Decryption was successful!\n", "", "o.h.t"},
   };
   for (const Case& c : cases) {
     ToolOptions options;
     options.file_size_limit = c.limit;
     // Ended by force if it runs on; 124 or 137 then.
     options.prefix = {"/usr/bin/timeout", "-k", "5", "20"};
-    if (c.endless_text) options.prefix.insert(options.prefix.end(), {"/bin/sh", "-c", endless_text, "sh"});
+    if (!c.feed.empty()) options.prefix.insert(options.prefix.end(), {"/bin/sh", "-c", c.feed, "sh"});
     const ToolResult result = Run(c.args, options);
-    EXPECT_EQ(result.status, c.status) << c.args[0] << " " << c.args[2];
-    EXPECT_EQ(result.out, KeyLine(4096) + c.out) << c.args[0] << " " << c.args[2];
-    if (c.status == 217) {
-      EXPECT_TRUE(IsFailureReport(result.err, "FileError: Stream write error")) << result.err;
+    const std::string what = c.args[0] + " " + c.args[2] + " " + c.feed;
+    EXPECT_EQ(result.status, c.status) << what;
+    if (c.out.rfind(stars, 0) == 0) {
+      EXPECT_TRUE(std::regex_match(result.out, std::regex(KeyLine(4096) + c.out))) << what << result.out;
+    } else {
+      EXPECT_EQ(result.out, KeyLine(4096) + c.out) << what;
     }
-    EXPECT_EQ(NewFiles(), (std::vector<std::string>{"dat#x.tvx", "s.tvx", "z.tvx"}));
+    if (c.status == 217) {
+      EXPECT_TRUE(IsFailureReport(result.err, c.report)) << result.err;
+    }
+    if (!c.output.empty()) {
+      EXPECT_TRUE(SameBytes(ReadFile(dir / c.output), ReadFile(dir / "in.dat"))) << what;
+      std::filesystem::remove(dir / c.output);
+    }
+    EXPECT_EQ(NewFiles(), (std::vector<std::string>{"dat#x.tvx", "h.tvx", "s.tvx", "z.tvx"})) << what;
   }
 }
 
@@ -327,12 +381,20 @@ TEST_F(E2EFaults, AnInterruptedProbeLeavesNothing) {
 TEST(Interrupts, TheCleanUpRemovesTheTemporaryFileOnly) {
   TempDir dir;
   WriteFile(dir / "out", "old");
-  std::string temp;
-  const platform::FileHandle file = platform::CreateTempBeside(dir / "out", temp);
+  auto temp_files = [&] {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path)) {
+      if (entry.path().filename() != "out") names.push_back(entry.path().filename());
+    }
+    return names;
+  };
+  platform::Refusal refusal;
+  const platform::FileHandle file = platform::CreateTempBeside(dir / "out", refusal);
   ASSERT_NE(file, platform::kNoFile);
-  EXPECT_TRUE(PathExists(temp));
+  const std::vector<std::string> made = temp_files();
+  ASSERT_EQ(made.size(), 1u);
   platform::CleanUpAfterInterrupt();
-  EXPECT_FALSE(PathExists(temp));
+  EXPECT_EQ(temp_files(), std::vector<std::string>{});
   EXPECT_TRUE(SameBytes(ReadFile(dir / "out"), "old"));
   platform::CloseFile(file);
   // The probe's file at the output path itself, likewise; once deleted it
@@ -343,16 +405,17 @@ TEST(Interrupts, TheCleanUpRemovesTheTemporaryFileOnly) {
   EXPECT_FALSE(PathExists(dir / "probe"));
   platform::CloseFile(probe);
   platform::CloseFile(platform::CreateNewFile(dir / "probe"));
-  platform::DeleteTempFile(dir / "probe");
+  platform::DeleteTempFile();
   WriteFile(dir / "probe", "someone else's");
   platform::CleanUpAfterInterrupt();
   EXPECT_TRUE(SameBytes(ReadFile(dir / "probe"), "someone else's"));
+  std::filesystem::remove(dir / "probe");
   // Once renamed, the file is no longer the handler's to remove.
-  const platform::FileHandle kept = platform::CreateTempBeside(dir / "out", temp);
+  const platform::FileHandle kept = platform::CreateTempBeside(dir / "out", refusal);
+  const std::string kept_name = temp_files().at(0);
   platform::CloseFile(kept);
-  ASSERT_TRUE(platform::ReplaceFile(temp, dir / "out"));
-  platform::ForgetTempFile();
-  WriteFile(temp, "someone else's");
+  ASSERT_TRUE(platform::RenameTempOver(dir / "out"));
+  WriteFile(dir / kept_name, "someone else's");
   platform::CleanUpAfterInterrupt();
-  EXPECT_TRUE(SameBytes(ReadFile(temp), "someone else's"));
+  EXPECT_TRUE(SameBytes(ReadFile(dir / kept_name), "someone else's"));
 }

@@ -10,19 +10,38 @@
 #include "platform/files.h"
 #include "platform/process.h"
 
+namespace {
+
+// Entries of folder other than the target: the temporary file, if any.
+int OthersIn(const std::string& folder) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return -1;
+  int count = 0;
+  do {
+    const std::string name = found.cFileName;
+    if (name != "." && name != ".." && name != "out.tvx") ++count;
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return count;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
   const std::string target = std::string(argv[1]) + "\\out.tvx";
-  std::string temp;
-  const platform::FileHandle file = platform::CreateTempBeside(target, temp);
-  if (file == platform::kNoFile || platform::WriteSome(file, "half", 4) != 4) {
+  platform::Refusal refusal;
+  const platform::FileHandle file = platform::CreateTempBeside(target, refusal);
+  if (file == platform::kNoFile || platform::WriteSome(file, "half", 4) != 4 ||
+      OthersIn(argv[1]) != 1) {
     std::puts("no temporary file");
     return 1;
   }
   platform::CleanUpAfterInterrupt();
   // The handler ends the process, which closes the file; so does this.
   platform::CloseFile(file);
-  const bool gone = GetFileAttributesA(temp.c_str()) == INVALID_FILE_ATTRIBUTES;
+  const bool gone = OthersIn(argv[1]) == 0;
   std::puts(gone ? "removed" : "left behind");
   return gone ? 0 : 1;
 }

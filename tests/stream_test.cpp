@@ -80,24 +80,44 @@ Outcome EncryptStreamed(const ByteString& key, const ByteString& source, std::ui
 }
 
 // cut, when given, is where the file is cut short once its head is read:
-// reads past it fail.
+// reads past it fail. read, when given, is told how much of the input was
+// read.
 Outcome DecryptStreamed(const ByteString& text, const ByteString& key, std::int32_t mode,
-                        const StreamOptions& options, bool pipe, std::int64_t cut = -1) {
+                        const StreamOptions& options, bool pipe, std::int64_t cut = -1,
+                        std::int64_t* read = nullptr) {
   StreamInput input(text, pipe);
   ByteString head(static_cast<std::size_t>(kValidatedLength));
   head.resize(static_cast<std::size_t>(ReadInput(input.in, head.data(), kValidatedLength)));
   if (cut >= 0) {
     EXPECT_EQ(::truncate((input.dir / "in").c_str(), cut), 0);
   }
-  return Streamed(input, [&](OutputFile& out) {
+  Outcome outcome = Streamed(input, [&](OutputFile& out) {
     DecryptStream(key, mode, head, input.in, out, kRecordingProgress, options);
   });
+  if (read != nullptr) *read = input.in.done;
+  return outcome;
 }
 
 // What the whole-buffer run gives, with the scale drawn first.
 Outcome WithScale(Outcome outcome) {
   outcome.progress.insert(outcome.progress.begin(), {-1, -1});
   return outcome;
+}
+
+// What the whole-buffer run gives for a streamed run that read read
+// characters of text. A pipe is read no further than where its decoding
+// stops, and its bar is drawn from what was read: the whole-buffer run of
+// the text cut there, which must decode as the whole text does.
+Outcome WholeAsRead(const ByteString& text, const ByteString& key, std::int32_t mode, bool pipe,
+                    std::int64_t read) {
+  const Outcome whole = DecryptWith(CipherLoops::kPortable, text, key, mode);
+  if (!pipe) return WithScale(whole);
+  EXPECT_LE(read, static_cast<std::int64_t>(text.size()));
+  const ByteString cut(text.begin(), text.begin() + std::min<std::int64_t>(read, static_cast<std::int64_t>(text.size())));
+  const Outcome as_read = DecryptWith(CipherLoops::kPortable, cut, key, mode);
+  EXPECT_TRUE(as_read.bytes == whole.bytes && as_read.failure == whole.failure)
+      << "read " << read << " of " << text.size();
+  return WithScale(as_read);
 }
 
 StreamOptions Options(std::int64_t chunk, int workers) {
@@ -164,9 +184,11 @@ TEST(Streams, DecryptLikeTheWholeBuffer) {
       if (i % 3 != 0) Damage(random, text, key_length, mode);
       const int workers = 1 + round % 3;
       const bool pipe = round++ % 2 == 1;
-      const Outcome whole = DecryptWith(CipherLoops::kPortable, text, key, mode);
-      ASSERT_EQ(DecryptWith(CipherLoops::kExact, text, key, mode), whole);
-      ASSERT_EQ(DecryptStreamed(text, key, mode, Options(chunk, workers), pipe), WithScale(whole))
+      ASSERT_EQ(DecryptWith(CipherLoops::kExact, text, key, mode),
+                DecryptWith(CipherLoops::kPortable, text, key, mode));
+      std::int64_t read = 0;
+      const Outcome streamed = DecryptStreamed(text, key, mode, Options(chunk, workers), pipe, -1, &read);
+      ASSERT_EQ(streamed, WholeAsRead(text, key, mode, pipe, read))
           << Describe(key_length, length, chunk, workers, pipe) << ": "
           << std::string(text.begin(), text.end());
     }
@@ -201,8 +223,9 @@ TEST(Streams, DecryptAtTheEdgesOfChunks) {
         texts.push_back(text);  // a field that is not hex
         for (const ByteString& t : texts) {
           for (const bool pipe : {false, true}) {
-            ASSERT_EQ(DecryptStreamed(t, key, mode, Options(chunk, 2), pipe),
-                      WithScale(DecryptWith(CipherLoops::kPortable, t, key, mode)))
+            std::int64_t read = 0;
+            const Outcome streamed = DecryptStreamed(t, key, mode, Options(chunk, 2), pipe, -1, &read);
+            ASSERT_EQ(streamed, WholeAsRead(t, key, mode, pipe, read))
                 << Describe(key_length, cut, chunk, 2, pipe) << ": " << std::string(t.begin(), t.end());
           }
         }

@@ -176,6 +176,35 @@ bool DecodeWindow(std::span<const std::uint8_t> window, std::span<const std::uin
   }
 }
 
+bool DecodingStopsIn(std::span<const std::uint8_t> window, std::int32_t mode,
+                     std::int64_t key_length, std::int64_t& checked) {
+  const ModeLayout& layout = LayoutOf(mode);
+  const int width = layout.position_width;
+  // The end marker decides as soon as it is there; any other entry once it
+  // lies whole in the window with the characters the length test reads.
+  const auto marker = static_cast<std::int64_t>(kEndMarker.size());
+  const std::int64_t whole = std::max<std::int64_t>(layout.entry_length, kMinRemaining);
+  const auto length = static_cast<std::int64_t>(window.size());
+  for (std::int64_t at = checked * layout.entry_length; length - at >= marker;
+       at += layout.entry_length, ++checked) {
+    const std::uint8_t* entry = window.data() + at;
+    if (entry[0] == kEndMarker[0] && FieldAt(window, at, static_cast<int>(marker)) == kEndMarker) {
+      return true;
+    }
+    if (length - at < whole) break;
+    std::uint32_t position = 0, bad = PairAt(entry + width + 1);
+    for (int i = 0; i < width; i += 2) {
+      const std::uint32_t pair = PairAt(entry + i);
+      bad |= pair;
+      position = (position << 8) | (pair & 0xFF);
+    }
+    // Eight digits from 80000000 up read as negative: the first key byte.
+    const bool beyond = position <= 0x7FFFFFFF && position > static_cast<std::uint64_t>(key_length);
+    if ((bad & kNotPair) != 0 || beyond) return true;
+  }
+  return false;
+}
+
 std::int64_t DecryptionStarsUpTo(std::int32_t mode, std::int64_t entries, std::int64_t length,
                                  std::int64_t stars, ProgressFn progress) {
   const ModeLayout& layout = LayoutOf(mode);

@@ -56,21 +56,30 @@ void DecryptStream(std::span<const std::uint8_t> key, std::int32_t mode,
   // nothing more reaches the output, and the input may never end.
   std::atomic<bool> write_failed = false;
 
-  // The bar of a pipe is drawn once its length is known: at the end. What
-  // follows the text's stop is read only to measure it, so a failure to
-  // read there decides nothing; after a failed write the length is what
-  // was read.
+  // The bar of a pipe is drawn once the decoding has stopped, from what was
+  // read: the rest is never read, for it may never end.
   auto draw_late_bar = [&] {
-    std::int64_t length = source.done;
-    if (!write_failed.load(std::memory_order_relaxed)) {
-      try {
-        length = InputLength(source);
-      } catch (const Failure&) {
-        length = source.done;
-      }
-    }
     progress.start();
-    DecryptionStarsUpTo(mode, entries, length, 0, progress.advance);
+    DecryptionStarsUpTo(mode, entries, source.done, 0, progress.advance);
+  };
+
+  // Reads a window of a pipe piece by piece, as the pieces come, and no
+  // further than where decoding will stop: a writer that pauses after the
+  // text, or never ends, must not hold up the run. True once that stop is
+  // in the window.
+  auto read_until_decided = [&](std::uint8_t* window, std::int64_t carried, std::int64_t want,
+                                std::int64_t& got) {
+    std::int64_t checked = 0;
+    for (;;) {
+      if (DecodingStopsIn({window, static_cast<std::size_t>(carried + got)}, mode,
+                          static_cast<std::int64_t>(key.size()), checked)) {
+        return true;
+      }
+      if (got == want) return false;
+      const std::int64_t n = ReadSomeInput(source, window + carried + got, want - got);
+      if (n == 0) return false;
+      got += n;
+    }
   };
 
   PipelineSteps steps;
@@ -87,8 +96,13 @@ void DecryptStream(std::span<const std::uint8_t> key, std::int32_t mode,
     const std::int64_t want = std::max<std::int64_t>(window_size - carried, 0);
     job.read_failure = nullptr;
     std::int64_t got = 0;
+    bool decided = false;
     try {
-      got = ReadInput(source, job.window.data() + carried, want);
+      if (known) {
+        got = ReadInput(source, job.window.data() + carried, want);
+      } else {
+        decided = read_until_decided(job.window.data(), carried, want, got);
+      }
     } catch (...) {
       // Windows are read ahead of the decoding: this one may lie past the
       // end marker, where nothing decides. Raised by take at the job's
@@ -100,7 +114,7 @@ void DecryptStream(std::span<const std::uint8_t> key, std::int32_t mode,
     }
     job.length = carried + got;
     // Only the end of the text fills a window short.
-    job.last = got < want || (known && source.done == source.size);
+    job.last = got < want || decided || (known && source.done == source.size);
     if (!job.last) {
       carry.assign(job.window.begin() + entries_span, job.window.begin() + job.length);
     }

@@ -55,6 +55,14 @@ std::int32_t ValidateText(std::span<const std::uint8_t> text, std::span<const st
   return 0;
 }
 
+std::int64_t DecidingLength(std::span<const std::uint8_t> code) {
+  const std::string_view field = FieldAt(code, 0, 2);
+  for (const ModeLayout& layout : kModeLayouts) {
+    if (field == layout.code || field == layout.also_read) return layout.shortest_text;
+  }
+  return 2;
+}
+
 bool ValidateCipherText(std::span<const std::uint8_t> head) {
   CipherMode = ValidateText(head, KeyBytes);
   return CipherMode != 0;

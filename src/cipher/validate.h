@@ -25,7 +25,12 @@ std::int32_t HexToInt(std::string_view field);
 // Returns the mode of the text (8, 16 or 32) when they match, 0 otherwise.
 std::int32_t ValidateText(std::span<const std::uint8_t> text, std::span<const std::uint8_t> key);
 
+// How many characters from a text's start decide its validation, given its
+// mode code (its first two): the shortest text of the mode the code names,
+// or the code alone for any other. What follows decides nothing.
+std::int64_t DecidingLength(std::span<const std::uint8_t> code);
+
 // Validates a text against KeyBytes and sets CipherMode from the result.
-// head holds the text's first kValidatedLength characters, or all of a
+// head holds the text's first DecidingLength characters, or all of a
 // shorter one: nothing further decides.
 bool ValidateCipherText(std::span<const std::uint8_t> head);

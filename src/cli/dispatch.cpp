@@ -40,13 +40,17 @@ bool OutputRefused(const std::string& path, const std::vector<std::string>& args
   return false;
 }
 
-// Opens the text to test or decrypt and reads as much of it as validation
-// looks at.
+// Opens the text to test or decrypt and reads as much of it as decides its
+// validation: its mode code, then the shortest text of that mode. A pipe
+// whose writer pauses, or never ends, is read no further than that.
 ByteString OpenText(InputFile& in, const std::string& path) {
   OpenInput(in, path);
   ByteString head;
   head.resize(static_cast<std::size_t>(kValidatedLength));
-  head.resize(static_cast<std::size_t>(ReadInput(in, head.data(), kValidatedLength)));
+  std::int64_t got = ReadInput(in, head.data(), 2);
+  const std::int64_t deciding = DecidingLength({head.data(), static_cast<std::size_t>(got)});
+  if (got == 2) got += ReadInput(in, head.data() + got, deciding - got);
+  head.resize(static_cast<std::size_t>(got));
   return head;
 }
 

@@ -1,5 +1,6 @@
 #include "cli/naming.h"
 
+#include "keyio/files.h"
 #include "platform/files.h"
 
 namespace {
@@ -86,33 +87,21 @@ std::string DecryptedOutputPath(std::string_view input, std::string_view output)
 }
 
 bool ProbeWritable(const std::string& path) {
-  switch (platform::KindAt(path)) {
-    case platform::PathKind::kNothing: {
-      // Registered while it exists: an interruption leaves nothing behind.
-      const platform::FileHandle file = platform::CreateNewFile(path);
-      if (file == platform::kNoFile) return false;
-      platform::CloseFile(file);
-      platform::DeleteTempFile(path);
-      return true;
-    }
-    case platform::PathKind::kFile:
-      // A failed run must not cost the user a file that already stands
-      // there: it is only opened. The run replaces it, or where it cannot,
-      // writes into it.
-      return platform::CanOpenForWriting(path);
-    case platform::PathKind::kOther: {
-      // A link, FIFO or device is never opened (a link would lead the
-      // probe elsewhere, a FIFO would wait for a reader): it is replaced,
-      // which takes a new file beside it that may be renamed over it.
-      std::string temp;
-      const platform::FileHandle file = platform::CreateTempBeside(path, temp);
-      if (file == platform::kNoFile) return false;
-      platform::CloseFile(file);
-      platform::DeleteTempFile(temp);
-      return platform::MayRenameOver(path);
-    }
-    case platform::PathKind::kDirectory:
-      break;
+  const platform::OutputSite site = platform::LookAtOutput(path);
+  if (site.kind == platform::PathKind::kNothing) {
+    // Registered while it exists: an interruption leaves nothing behind.
+    const platform::FileHandle file = platform::CreateNewFile(path);
+    if (file == platform::kNoFile) return false;
+    platform::CloseFile(file);
+    platform::DeleteTempFile();
+    return true;
   }
-  return false;
+  // Anything else is never truncated or removed here, nor a link followed
+  // or a FIFO opened: a failed run must not cost the user what stands
+  // there. An existing file we may not write is refused as the open for
+  // writing would refuse it; otherwise one of the run's ways must be open.
+  // What permissions cannot foretell (no space, no inodes) fails the run.
+  if (site.kind == platform::PathKind::kFile && !site.writable) return false;
+  const OutputPlan plan = PlanOutput(site);
+  return (plan.replace && site.folder_takes_files) || plan.in_place;
 }

@@ -88,13 +88,13 @@ std::int64_t ReadInput(InputFile& in, std::uint8_t* buffer, std::int64_t want) {
   return got;
 }
 
-std::int64_t InputLength(InputFile& in) {
-  if (in.SizeKnown()) return in.size;
-  ByteString sink;
-  sink.resize(1 << 20);
-  while (ReadInput(in, sink.data(), static_cast<std::int64_t>(sink.size())) > 0) {
-  }
-  return in.done;
+std::int64_t ReadSomeInput(InputFile& in, std::uint8_t* buffer, std::int64_t want) {
+  if (in.SizeKnown()) return ReadInput(in, buffer, want);
+  if (want <= 0) return 0;
+  const std::int64_t n = platform::ReadSome(in.file, buffer, want);
+  if (n < 0) UnableToRead(in.path);
+  in.done += n;
+  return n;
 }
 
 bool ReadWholeWithin(InputFile& in, std::int64_t min, std::int64_t max, ByteString& content) {
@@ -136,19 +136,27 @@ void Close(OutputFile& out) {
 
 }  // namespace
 
+OutputPlan PlanOutput(const platform::OutputSite& site) {
+  OutputPlan plan;
+  plan.replace = site.kind != platform::PathKind::kDirectory && site.may_rename_over;
+  plan.in_place = site.kind == platform::PathKind::kFile && site.may_write_in_place;
+  return plan;
+}
+
 OutputFile::~OutputFile() {
   if (file != platform::kNoFile) platform::CloseFile(file);
-  if (!complete && !temp_path.empty()) platform::DeleteTempFile(temp_path);
+  if (!complete && replacing) platform::DeleteTempFile();
 }
 
 void CreateOutput(OutputFile& out, const std::string& path) {
   out.path = path;
-  if (platform::MayRenameOver(path)) out.file = platform::CreateTempBeside(path, out.temp_path);
-  if (out.file == platform::kNoFile) {
-    out.temp_path.clear();
-    // A folder that takes no new file, or that keeps us from replacing the
-    // file at path, leaves writing the file itself, from its start, as the
-    // whole-file write did: not all or nothing, but what the user may do.
+  const OutputPlan plan = PlanOutput(platform::LookAtOutput(path));
+  platform::Refusal refusal = platform::Refusal::kPermission;
+  if (plan.replace) {
+    out.file = platform::CreateTempBeside(path, refusal);
+    out.replacing = out.file != platform::kNoFile;
+  }
+  if (out.file == platform::kNoFile && refusal == platform::Refusal::kPermission && plan.in_place) {
     out.file = platform::OpenInPlace(path);
     out.in_place = out.file != platform::kNoFile;
   }
@@ -164,8 +172,8 @@ void WriteOutput(OutputFile& out, const std::uint8_t* data, std::int64_t size) {
       // The disk space of what was written goes back at once; a file
       // written in place keeps what reached it.
       Close(out);
-      if (!out.temp_path.empty()) platform::DeleteTempFile(out.temp_path);
-      out.temp_path.clear();
+      if (out.replacing) platform::DeleteTempFile();
+      out.replacing = false;
       return;
     }
     data += n;
@@ -174,17 +182,18 @@ void WriteOutput(OutputFile& out, const std::uint8_t* data, std::int64_t size) {
 }
 
 void FinishOutput(OutputFile& out) {
-  const bool replacing = !out.in_place && platform::KindAt(out.path) != platform::PathKind::kNothing;
-  if (!out.Failed() && replacing && !platform::SyncFile(out.file)) {
+  const bool replacing_a_file =
+      out.replacing && platform::KindAt(out.path) != platform::PathKind::kNothing;
+  if (!out.Failed() && replacing_a_file && !platform::SyncFile(out.file)) {
     Hold(out, kFileError, "Stream write error");
   }
   Close(out);
   if (out.Failed()) std::rethrow_exception(out.failure);
-  if (!out.in_place) {
-    if (!platform::ReplaceFile(out.temp_path, out.path)) {
+  if (out.replacing) {
+    if (!platform::RenameTempOver(out.path)) {
       RaiseFailure(kFileError, Quoted("Unable to create file", out.path));
     }
-    platform::ForgetTempFile();
+    out.replacing = false;
   }
   out.complete = true;
 }

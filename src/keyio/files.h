@@ -48,19 +48,39 @@ bool ReadWholeWithin(InputFile& in, std::int64_t min, std::int64_t max, ByteStri
 // opened, raises "Unable to read file": never short or made-up content.
 std::int64_t ReadInput(InputFile& in, std::uint8_t* buffer, std::int64_t want);
 
-// The input's whole length: its size on disk, or for a pipe or device what
-// it still holds is read (and dropped) to its end and counted.
-std::int64_t InputLength(InputFile& in);
+// Reads what one request gives, up to want bytes: fewer when no more has
+// come yet from a pipe; 0 only at the end. Fails as ReadInput does.
+std::int64_t ReadSomeInput(InputFile& in, std::uint8_t* buffer, std::int64_t want);
 
-// An output under construction. Its bytes go to a new file beside path,
-// renamed over path only once complete; until then whatever stands at path
-// stays as it was, and the new file is removed again when the output goes
-// uncompleted. Where no file can be made beside path or renamed over it,
-// an existing regular file at path is written in place instead: truncated
-// when the output starts, it holds what was written, whatever happens.
+// Where an output's bytes go: the one rule, which the probe asks before any
+// work is done and the run then follows.
+//  - A new file made beside the path and renamed over it once complete,
+//    wherever what stands there (nothing, a file, a link, a FIFO, a
+//    device) may be replaced. A failed run leaves the old file whole.
+//  - In place, truncated and then written, only where the folder refuses
+//    that new file or its rename for lack of permission (a folder we may
+//    not write; someone else's entry in a sticky folder; on Windows, a file
+//    we may write but not delete), and the target is a regular file we may
+//    write that is ours or the folder owner's. A failed run leaves what was
+//    written so far.
+//  - Nowhere otherwise. Another user's file is never written in place (in
+//    a sticky folder Linux's fs.protected_regular refuses the same open),
+//    and a new file that cannot be made for any reason but permission (no
+//    space, no inodes, a quota, a read-only file system, too many open
+//    files) fails the run with the old file whole.
+struct OutputPlan {
+  bool replace = false;   // try a new file beside the path first
+  bool in_place = false;  // where that is refused for lack of permission
+};
+OutputPlan PlanOutput(const platform::OutputSite& site);
+
+// An output under construction, written the way PlanOutput allows. Until
+// a new file is renamed over path, whatever stands there stays as it was,
+// and the new file is removed again when the output goes uncompleted. A
+// file written in place holds what was written, whatever happens.
 struct OutputFile {
   std::string path;
-  std::string temp_path;  // empty when written in place
+  bool replacing = false;  // written to a new file, renamed over path at the end
   bool in_place = false;
   platform::FileHandle file = platform::kNoFile;
   // The first failure to create or write the file. It is held rather than
@@ -76,8 +96,8 @@ struct OutputFile {
   bool Failed() const { return failure != nullptr; }
 };
 
-// Starts an output at path. A file that cannot be created (nor opened in
-// place) is the failure "Unable to create file" naming path.
+// Starts an output at path. One that cannot be started the way PlanOutput
+// allows is the failure "Unable to create file" naming path.
 void CreateOutput(OutputFile& out, const std::string& path);
 
 // Appends size bytes. A failed write is the failure "Stream write error";

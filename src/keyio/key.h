@@ -33,11 +33,13 @@ bool HoldKeyWithin(const std::string& path, std::int64_t min, std::int64_t max);
 // once, which costs less than a fault for each page.
 void ExpectKeyLookups(std::int64_t count);
 
-// Raises "Unable to read file" naming the key when the key file has
-// changed since it was loaded (its size, modification or change time): a
-// mapped key is read as it is at each lookup, so a text made meanwhile
-// would belong to no key. A key read into memory from a pipe has nothing
-// to check.
+// Raises "Unable to read file" naming the key when its bytes may have
+// changed since it was loaded (its size or modification time differ), or
+// when the file has no name left (deleted, or another file renamed over
+// it): a mapped key is read as it is at each lookup, so a text made then
+// would belong to no key that exists. chmod, chown, a rename or a new link
+// change nothing that was read. A key read into memory from a pipe has
+// nothing to check.
 void CheckKeyUnchanged();
 
 // Lets the key go: KeyBytes becomes empty.

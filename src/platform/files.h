@@ -37,8 +37,9 @@ FileHandle OpenForReading(const std::string& path);
 inline constexpr std::int64_t kNotAFile = -2;
 
 // Size in bytes of an open regular file; kNotAFile for anything else that
-// can be read (a pipe, a character or block device); -1 when it cannot be
-// told.
+// can be read (a pipe, a character or block device, a file of the kernel's
+// own such as /proc and /sys files, whose size says nothing of what they
+// hold); -1 when it cannot be told.
 std::int64_t FileSize(FileHandle file);
 
 // Reads up to size bytes at the current position: the count read, 0 at the
@@ -60,46 +61,78 @@ bool CloseFile(FileHandle file);
 // neither truncated nor changed, and a link there is not followed.
 bool CanOpenForWriting(const std::string& path);
 
-// Creates a new file exclusively (nothing may stand at path yet, not even a
-// link), with read and write permission for all less the umask. kNoFile
-// when that fails. Registered as CreateTempBeside's file is.
+// ---- Outputs ----
+//
+// The ways an output can take are chosen in one place (keyio/files.cpp,
+// ChooseOutputWay); these are the facts it is chosen from and the steps it
+// takes. A run has at most one temporary file at a time, made beside its
+// target and known here by its folder and short name, so that a target
+// path of any valid length can be replaced and an interruption can remove
+// it.
+
+// What the folder and the entry at an output path allow, looked at without
+// following a link there.
+struct OutputSite {
+  PathKind kind = PathKind::kNothing;
+  // What stands at the path may be replaced by renaming a file over it. Not
+  // someone else's entry in a folder where only owners remove entries (the
+  // sticky bit of /tmp); on Windows, not a file whose deletion permissions
+  // or another process's sharing deny. True where nothing stands.
+  bool may_rename_over = true;
+  // Permissions let us add a file to the folder, as far as can be told
+  // without making one.
+  bool folder_takes_files = true;
+  // A regular file we could open for writing (the existing file as it is).
+  bool writable = false;
+  // A regular file that may be written in place if it cannot be replaced:
+  // writable, and ours or the folder owner's, never a third user's (the
+  // rule of Linux's fs.protected_regular); on Windows, writable with
+  // nobody else using it.
+  bool may_write_in_place = false;
+};
+OutputSite LookAtOutput(const std::string& path);
+
+// Why a file could not be made.
+enum class Refusal {
+  kNone,
+  kPermission,  // the folder or file refuses us (EACCES, EPERM; access denied)
+  kOther,       // no space or inodes, a quota, a read-only file system, a name too long, ...
+};
+
+// Creates a new, empty file in the folder of target under a short name of
+// its own, to be completed and renamed over target (RenameTempOver). It
+// takes over the nine permission bits and the group of a regular file at
+// target; where the group cannot be set, the group loses its bits instead.
+// Anything else there (a link, a FIFO, a device), or nothing, gives it the
+// mode of any new file (0666 less the umask). kNoFile when that fails, with
+// the reason in refusal. From the moment it exists until it is renamed or
+// deleted, an interruption of the process removes it (RemoveTempFileNow).
+FileHandle CreateTempBeside(const std::string& target, Refusal& refusal);
+
+// Creates a new file exclusively at path itself (nothing may stand there
+// yet, not even a link), with read and write permission for all less the
+// umask: the probe of a path where nothing stands. kNoFile when that fails.
+// Registered as CreateTempBeside's file is.
 FileHandle CreateNewFile(const std::string& path);
 
-// Creates a new, empty file in the directory of target under a name of its
-// own, to be completed and renamed over target. It takes over the nine
-// permission bits of a regular file at target; anything else there (a link,
-// a FIFO, a device), or nothing, gives it those of any new file (0666 less
-// the umask). Sets temp_path to the name chosen. From the moment it exists
-// until ForgetTempFile, an interruption of the process removes it
-// (RemoveTempFileNow).
-FileHandle CreateTempBeside(const std::string& target, std::string& temp_path);
+// Renames the temporary file over target, replacing what stands there in
+// one step (a link there is replaced, not followed); from then on an
+// interruption removes nothing. False when the rename fails.
+bool RenameTempOver(const std::string& target);
 
-// False when a file made beside path could not be renamed over what
-// stands there: in a folder where only owners may remove entries (the
-// sticky bit of /tmp), someone else's entry; on Windows, a file we may not
-// delete. True otherwise, and where nothing stands at path.
-bool MayRenameOver(const std::string& path);
+// Deletes the temporary file (CreateTempBeside's or CreateNewFile's) and
+// forgets it, in one step as far as an interruption can tell. Nothing when
+// there is none.
+void DeleteTempFile();
 
-// Opens the existing regular file at path for writing from its start,
-// truncated, as the file itself: where no file can be renamed over it. A
-// link there is not followed and a FIFO not waited on; kNoFile when the
-// open fails or path names anything but a regular file.
-FileHandle OpenInPlace(const std::string& path);
-
-// Says that the file CreateTempBeside or CreateNewFile made is gone,
-// renamed or deleted: an interruption no longer removes anything.
-void ForgetTempFile();
-
-// Deletes the file CreateTempBeside or CreateNewFile made at path and
-// forgets it, in one step as far as an interruption can tell.
-void DeleteTempFile(const std::string& path);
-
-// Removes the file CreateTempBeside or CreateNewFile made, if it is still
-// there. Safe in a signal handler or a console control handler: it neither
-// allocates nor locks.
+// Removes the temporary file, if there is one. Safe in a signal handler or
+// a console control handler: it neither allocates nor locks.
 void RemoveTempFileNow();
 
-// Renames from over to, replacing a file at to in one step.
-bool ReplaceFile(const std::string& from, const std::string& to);
+// Opens the existing regular file at path for writing from its start,
+// truncated, as the file itself. A link there is not followed and a FIFO
+// not waited on; kNoFile when the open fails or path names anything but a
+// regular file.
+FileHandle OpenInPlace(const std::string& path);
 
 }  // namespace platform

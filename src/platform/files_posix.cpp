@@ -3,10 +3,14 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <climits>
+#include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <pthread.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace platform {
@@ -19,9 +23,13 @@ constexpr std::int64_t kMaxTransfer = std::int64_t{1} << 30;
 
 int Fd(FileHandle file) { return static_cast<int>(file); }
 
-// The temporary file an interruption removes: written with every signal
-// held off, read by the handler, which may run on any thread.
-char g_temp_path[8192];
+// The temporary file: its folder, held open, and its short name there.
+// Written with every signal held off, read by the interruption handler,
+// which may run on any thread. Held by folder, not by path, so that the
+// name of the temporary file never makes a path longer than the target's,
+// and a folder renamed meanwhile still gets its file back.
+int g_temp_folder = -1;
+char g_temp_name[NAME_MAX + 1];
 volatile std::sig_atomic_t g_temp_set = 0;
 
 // Holds off the signals of this thread for as long as it lives.
@@ -35,18 +43,88 @@ struct SignalsHeldOff {
   ~SignalsHeldOff() { ::pthread_sigmask(SIG_SETMASK, &before, nullptr); }
 };
 
-// Makes path the file an interruption removes. Signals must be held off.
-void Register(const std::string& path) {
-  if (path.size() < sizeof g_temp_path) {
-    std::memcpy(g_temp_path, path.c_str(), path.size() + 1);
-    g_temp_set = 1;
-  }
-}
-
-// The folder a path lies in, as a path of its own.
+// The folder a path lies in, as a path of its own, and its name there.
 std::string FolderOf(const std::string& path) {
   const auto slash = path.rfind('/');
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+}
+std::string NameOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+Refusal RefusalOf(int error) {
+  return error == EACCES || error == EPERM ? Refusal::kPermission : Refusal::kOther;
+}
+
+// Forgets the temporary file and lets its folder go. Signals must be held
+// off.
+void Forget() {
+  g_temp_set = 0;
+  if (g_temp_folder >= 0) ::close(g_temp_folder);
+  g_temp_folder = -1;
+}
+
+// Creates name in the open folder, exclusively, and makes it the temporary
+// file; its folder is then the handler's to close. Signals must be held
+// off, so that no moment is left in which the file exists unknown to the
+// handler. O_EXCL neither follows a link nor opens a FIFO: nothing waits.
+int CreateRegistered(int folder, const std::string& name, mode_t mode) {
+  if (name.size() >= sizeof g_temp_name) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  const int fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
+  if (fd < 0) return -1;
+  Forget();
+  g_temp_folder = folder;
+  std::memcpy(g_temp_name, name.c_str(), name.size() + 1);
+  g_temp_set = 1;
+  return fd;
+}
+
+// A name no other run picks at the same moment: pid, clock and a count.
+std::string TempName(unsigned attempt) {
+  static const char kDigits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  timespec now {};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  std::uint64_t x = (static_cast<std::uint64_t>(::getpid()) << 32) ^
+                    static_cast<std::uint64_t>(now.tv_nsec) ^ (std::uint64_t{attempt} << 48) ^
+                    static_cast<std::uint64_t>(now.tv_sec) * 0x9E3779B97F4A7C15ull;
+  std::string name = ".talvex-";
+  for (int i = 0; i < 6; ++i) {
+    x = x * 6364136223846793005ull + 1442695040888963407ull;
+    name += kDigits[(x >> 33) % 62];
+  }
+  return name;
+}
+
+mode_t NewFileMode() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+// True for a file of the kernel's own file systems, whose size says nothing
+// of what it holds: sysfs says 4096 for a few bytes, procfs 0 or a guess.
+// Such files are read to their end, as pipes are.
+bool IsPseudoFile(FileHandle file) {
+  constexpr unsigned long kPseudoFileSystems[] = {
+      0x9fa0,      // proc
+      0x62656572,  // sysfs
+      0x64626720,  // debugfs
+      0x74726163,  // tracefs
+      0x73636673,  // securityfs
+      0x62656570,  // configfs
+      0x27e0eb,    // cgroup
+      0x63677270,  // cgroup2
+  };
+  struct statfs fs {};
+  if (::fstatfs(Fd(file), &fs) != 0) return false;
+  for (const unsigned long type : kPseudoFileSystems) {
+    if (static_cast<unsigned long>(fs.f_type) == type) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -83,7 +161,7 @@ FileHandle OpenForReading(const std::string& path) {
 std::int64_t FileSize(FileHandle file) {
   struct stat st {};
   if (::fstat(Fd(file), &st) != 0) return -1;
-  if (!S_ISREG(st.st_mode)) return kNotAFile;
+  if (!S_ISREG(st.st_mode) || IsPseudoFile(file)) return kNotAFile;
   return static_cast<std::int64_t>(st.st_size);
 }
 
@@ -123,56 +201,101 @@ bool CanOpenForWriting(const std::string& path) {
   return true;
 }
 
-FileHandle CreateNewFile(const std::string& path) {
-  // Made and registered in one step as far as an interruption can tell;
-  // O_EXCL neither follows a link nor opens a FIFO, so nothing here waits.
-  const SignalsHeldOff held;
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-  if (fd < 0) return kNoFile;
-  Register(path);
-  return fd;
+OutputSite LookAtOutput(const std::string& path) {
+  OutputSite site;
+  site.kind = KindAt(path);
+  const std::string folder = FolderOf(path);
+  site.folder_takes_files = ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+  struct stat entry {}, dir {};
+  if (::lstat(path.c_str(), &entry) != 0) return site;
+  const uid_t me = ::geteuid();
+  // A folder that cannot be looked at is left to the making of the
+  // temporary file to tell.
+  const bool dir_known = ::stat(folder.c_str(), &dir) == 0;
+  // In a sticky folder an entry goes only by its owner, the folder's owner
+  // or root.
+  site.may_rename_over = !dir_known || (dir.st_mode & S_ISVTX) == 0 || me == 0 ||
+                         entry.st_uid == me || dir.st_uid == me;
+  if (S_ISREG(entry.st_mode)) {
+    site.writable = CanOpenForWriting(path);
+    site.may_write_in_place =
+        site.writable && (entry.st_uid == me || (dir_known && entry.st_uid == dir.st_uid));
+  }
+  return site;
 }
 
-FileHandle CreateTempBeside(const std::string& target, std::string& temp_path) {
-  const auto slash = target.rfind('/');
-  temp_path = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  temp_path += ".talvex-XXXXXX";
-  // Made and registered in one step as far as an interruption can tell:
-  // there is no moment at which the file exists and the handler does not
-  // know it.
-  const SignalsHeldOff held;
-  int fd = ::mkostemp(temp_path.data(), O_CLOEXEC);
-  if (fd < 0) return kNoFile;
-  Register(temp_path);
-  // mkostemp makes the file private. A regular file it replaces hands on
-  // its nine permission bits, never set-user-ID, set-group-ID or sticky:
-  // those do not travel with new content. A link is not followed, so the
-  // mode of what it points to (0666 for /dev/null) never reaches a new file
-  // that may hold a secret; it and anything else get the mode of a new file.
-  struct stat st {};
-  mode_t mode;
-  if (::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-    mode = st.st_mode & 0777;
-  } else {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
+FileHandle CreateTempBeside(const std::string& target, Refusal& refusal) {
+  refusal = Refusal::kNone;
+  const int folder = ::open(FolderOf(target).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) {
+    refusal = RefusalOf(errno);
+    return kNoFile;
+  }
+  int fd = -1;
+  {
+    const SignalsHeldOff held;
+    for (unsigned attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+      fd = CreateRegistered(folder, TempName(attempt), 0600);
+      if (fd < 0 && errno != EEXIST) break;
+    }
+  }
+  if (fd < 0) {
+    refusal = RefusalOf(errno);
+    ::close(folder);
+    return kNoFile;
+  }
+  // Made private. A regular file it replaces hands on its nine permission
+  // bits, never set-user-ID, set-group-ID or sticky: those do not travel
+  // with new content. The bits were given for its group: the new file
+  // takes that group where we may set it, and where we may not, the group
+  // loses its access rather than hand it to the group the new file got
+  // (ours, or a set-group-ID folder's). A link is not followed, so the
+  // mode of what it points to (0666 for /dev/null) never reaches a new
+  // file that may hold a secret; it and anything else get the mode of a
+  // new file.
+  struct stat old {}, made {};
+  mode_t mode = NewFileMode();
+  if (::fstatat(folder, NameOf(target).c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISREG(old.st_mode)) {
+    mode = old.st_mode & 0777;
+    if (::fstat(fd, &made) == 0 && made.st_gid != old.st_gid &&
+        ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+      mode &= ~static_cast<mode_t>(S_IRWXG);
+    }
   }
   ::fchmod(fd, mode);
   return fd;
 }
 
-bool MayRenameOver(const std::string& path) {
-  struct stat entry {}, folder {};
-  if (::lstat(path.c_str(), &entry) != 0) return true;
-  // A folder that cannot be looked at is left to the creation of the
-  // temporary file to tell.
-  if (::stat(FolderOf(path).c_str(), &folder) != 0) return true;
-  if ((folder.st_mode & S_ISVTX) == 0) return true;
-  // In a sticky folder an entry goes only by its owner, the folder's owner
-  // or root.
-  const uid_t me = ::geteuid();
-  return me == 0 || entry.st_uid == me || folder.st_uid == me;
+FileHandle CreateNewFile(const std::string& path) {
+  const int folder = ::open(FolderOf(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) return kNoFile;
+  const SignalsHeldOff held;
+  const int fd = CreateRegistered(folder, NameOf(path), 0666);
+  if (fd < 0) ::close(folder);
+  return fd < 0 ? kNoFile : fd;
+}
+
+bool RenameTempOver(const std::string& target) {
+  const SignalsHeldOff held;
+  if (!g_temp_set) return false;
+  if (::renameat(g_temp_folder, g_temp_name, g_temp_folder, NameOf(target).c_str()) != 0) {
+    return false;
+  }
+  Forget();
+  return true;
+}
+
+void DeleteTempFile() {
+  // No moment in which the handler would remove a name that may meanwhile
+  // be someone else's file, nor one in which our file stands unknown to it.
+  const SignalsHeldOff held;
+  if (g_temp_set) ::unlinkat(g_temp_folder, g_temp_name, 0);
+  Forget();
+}
+
+void RemoveTempFileNow() {
+  if (g_temp_set) ::unlinkat(g_temp_folder, g_temp_name, 0);
 }
 
 FileHandle OpenInPlace(const std::string& path) {
@@ -187,24 +310,6 @@ FileHandle OpenInPlace(const std::string& path) {
     return kNoFile;
   }
   return fd;
-}
-
-void ForgetTempFile() { g_temp_set = 0; }
-
-void DeleteTempFile(const std::string& path) {
-  // No moment in which the handler would remove a path that may meanwhile
-  // be someone else's file, nor one in which our file stands unknown to it.
-  const SignalsHeldOff held;
-  ::unlink(path.c_str());
-  g_temp_set = 0;
-}
-
-void RemoveTempFileNow() {
-  if (g_temp_set) ::unlink(g_temp_path);
-}
-
-bool ReplaceFile(const std::string& from, const std::string& to) {
-  return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 }  // namespace platform

@@ -8,9 +8,6 @@
 
 #include "platform/win32_text.h"
 
-// windows.h maps these names onto its A/W functions; here they are ours.
-#undef ReplaceFile
-
 namespace platform {
 
 namespace {
@@ -148,6 +145,21 @@ bool CanOpenForWriting(const std::string& path) {
   return MayOpen(path, GENERIC_WRITE);
 }
 
+OutputSite LookAtOutput(const std::string& path) {
+  OutputSite site;
+  site.kind = KindAt(path);
+  if (site.kind == PathKind::kNothing) return site;
+  // The rename needs delete access to what it replaces: a folder or file
+  // that denies it, or a user of the file who keeps deleters out, leaves
+  // writing in place.
+  site.may_rename_over = MayOpen(path, DELETE);
+  if (site.kind == PathKind::kFile) {
+    site.writable = CanOpenForWriting(path);
+    site.may_write_in_place = site.writable;
+  }
+  return site;
+}
+
 FileHandle CreateNewFile(const std::string& path) {
   // It may be deleted while open: the control handler removes it that way.
   // Registered once made, so that the handler never removes a file another
@@ -159,7 +171,8 @@ FileHandle CreateNewFile(const std::string& path) {
   return FromHandle(handle);
 }
 
-FileHandle CreateTempBeside(const std::string& target, std::string& temp_path) {
+FileHandle CreateTempBeside(const std::string& target, Refusal& refusal) {
+  refusal = Refusal::kNone;
   std::string directory;
   const auto separator = target.find_last_of("\\/");
   if (separator != std::string::npos) {
@@ -180,31 +193,45 @@ FileHandle CreateTempBeside(const std::string& target, std::string& temp_path) {
   const std::string prefix = directory + ".talvex-" + std::to_string(GetCurrentProcessId()) + "-";
   // The process id keeps other runs out; the counter steps past leftovers of
   // an earlier run that had the same id.
+  DWORD error = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < 1000; ++attempt) {
-    temp_path = prefix + std::to_string(++counter) + ".tmp";
+    const std::string temp_path = prefix + std::to_string(++counter) + ".tmp";
     // Others may not read or write it, but it may be deleted while open:
     // the control handler removes it that way when the run is interrupted.
     const std::wstring wide = Wide(temp_path);
     // Registered before it exists, so that no moment is left in which it
     // exists unknown to the handler; a name with our process id in it
     // names nobody else's file.
-    if (!Register(wide)) break;
+    if (!Register(wide)) {
+      error = ERROR_FILENAME_EXCED_RANGE;
+      break;
+    }
     HANDLE handle = CreateFileW(g_temp_path, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                 attributes, nullptr);
     if (handle != INVALID_HANDLE_VALUE) return FromHandle(handle);
     InterlockedExchange(&g_temp_set, 0);
-    const DWORD error = GetLastError();
+    error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
   }
+  refusal = error == ERROR_ACCESS_DENIED ? Refusal::kPermission : Refusal::kOther;
   return kNoFile;
 }
 
-bool MayRenameOver(const std::string& path) {
-  if (KindAt(path) == PathKind::kNothing) return true;
-  // The rename needs delete access to what it replaces: a folder or file
-  // that denies it, or a user of the file who keeps deleters out, leaves
-  // writing in place.
-  return MayOpen(path, DELETE);
+bool RenameTempOver(const std::string& target) {
+  if (!g_temp_set) return false;
+  if (!MoveFileExW(g_temp_path, Wide(target).c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+  InterlockedExchange(&g_temp_set, 0);
+  return true;
+}
+
+void DeleteTempFile() {
+  if (g_temp_set) DeleteFileW(g_temp_path);
+  InterlockedExchange(&g_temp_set, 0);
+}
+
+void RemoveTempFileNow() {
+  // An open file goes once its last handle closes: as the process ends.
+  if (g_temp_set) DeleteFileW(g_temp_path);
 }
 
 FileHandle OpenInPlace(const std::string& path) {
@@ -219,22 +246,6 @@ FileHandle OpenInPlace(const std::string& path) {
     return kNoFile;
   }
   return FromHandle(handle);
-}
-
-void ForgetTempFile() { InterlockedExchange(&g_temp_set, 0); }
-
-void DeleteTempFile(const std::string& path) {
-  DeleteFileW(Wide(path).c_str());
-  ForgetTempFile();
-}
-
-void RemoveTempFileNow() {
-  // An open file goes once its last handle closes: as the process ends.
-  if (g_temp_set) DeleteFileW(g_temp_path);
-}
-
-bool ReplaceFile(const std::string& from, const std::string& to) {
-  return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 }  // namespace platform

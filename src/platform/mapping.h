@@ -29,13 +29,14 @@ void Unmap(MappedFile& view);
 // Nothing changes where the system has no such request.
 void MapAllPagesNow(const MappedFile& view);
 
-// What changes when a file's content does: its size, and the times of its
-// last change of data and of any change.
+// What tells whether a file may have changed under a run: its size and the
+// time of its last change of data, which any write moves, and how many
+// names it has left. Its other times move with chmod, rename or a new link,
+// which change nothing that was read.
 struct FileStamp {
   std::int64_t size = -1;
   std::int64_t modified = 0;  // nanoseconds, or the system's own unit
-  std::int64_t changed = 0;
-  bool operator==(const FileStamp&) const = default;
+  std::int64_t links = 1;     // 0 once deleted, or once another file is renamed over it
 };
 
 // The stamp of an open file; false when it cannot be told.

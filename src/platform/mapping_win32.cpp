@@ -42,9 +42,7 @@ bool StampOf(FileHandle file, FileStamp& stamp) {
   if (!GetFileInformationByHandle(Handle(file), &info)) return false;
   stamp.size = Join(info.nFileSizeHigh, info.nFileSizeLow);
   stamp.modified = Join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
-  // The creation time stands in for the change time, which this call does
-  // not tell; a file opened with writers kept out changes neither anyway.
-  stamp.changed = Join(info.ftCreationTime.dwHighDateTime, info.ftCreationTime.dwLowDateTime);
+  stamp.links = static_cast<std::int64_t>(info.nNumberOfLinks);
   return true;
 }
 
