@@ -44,13 +44,19 @@ add_custom_target(talvex_source_date ALL
   VERBATIM)
 
 if(WIN32)
-  # The file properties Windows shows for talvex.exe.
+  # The file properties Windows shows for talvex.exe, and the application
+  # manifest: Windows 10 and 11, long paths, UTF-8 as the ANSI code page.
   enable_language(RC)
   foreach(part MAJOR MINOR PATCH TWEAK)
     math(EXPR TALVEX_VERSION_${part} "0${PROJECT_VERSION_${part}}")
   endforeach()
+  set(TALVEX_MANIFEST "${PROJECT_BINARY_DIR}/talvex.manifest")
+  configure_file(cmake/talvex.manifest.in "${TALVEX_MANIFEST}" @ONLY)
   configure_file(cmake/talvex.rc.in talvex.rc @ONLY)
   target_sources(talvex PRIVATE "${PROJECT_BINARY_DIR}/talvex.rc")
+  # The resource compiler reads the manifest, which no scan of the .rc finds.
+  set_source_files_properties("${PROJECT_BINARY_DIR}/talvex.rc" PROPERTIES
+                              OBJECT_DEPENDS "${TALVEX_MANIFEST}")
 
   install(TARGETS talvex RUNTIME DESTINATION .)
   install(FILES README.md LICENSE DESTINATION .)

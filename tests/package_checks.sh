@@ -308,7 +308,27 @@ zip)
               "VALUE \"LegalCopyright\", \"$(grep '^Copyright ' "$source/LICENSE"), MIT License\""; do
     grep -qxF -e "$line" "$work/resource.lines" || fail "the version resource lacks $line: $(cat "$work/resource.rc")"
   done
-  echo "$(basename "$zip"): $(wc -c <"$zip") bytes: talvex.exe with its version resource, README.md, LICENSE"
+  # The application manifest, resource 1 of type 24 (RT_MANIFEST), as
+  # Windows reads it when it starts the program: each element in the
+  # namespace Windows looks for it in, or Windows ignores it.
+  sed -n '/^1 24 /,/^END$/s/^ *"\(.*\)"$/\1/p' "$work/resource.rc" |
+    sed 's/""/"/g; s/\\n$//; s/\\\\/\\/g' >"$work/manifest.xml"
+  [ "$(head -n 1 "$work/manifest.xml")" = '<?xml version="1.0" encoding="UTF-8" standalone="yes"?>' ] &&
+    [ "$(tail -n 1 "$work/manifest.xml")" = '</assembly>' ] ||
+    fail "talvex.exe has no whole application manifest: $(cat "$work/resource.rc")"
+  sed 's/^ *//' "$work/manifest.xml" | tr '\n' ' ' | sed 's/  */ /g' >"$work/manifest.line"
+  for element in \
+      '<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">' \
+      "<assemblyIdentity type=\"win32\" name=\"talvex\" processorArchitecture=\"amd64\" version=\"$(echo "$numbers" | tr -d ' ' | tr , .)\"/>" \
+      '<compatibility xmlns="urn:schemas-microsoft-com:compatibility.v1"> <application> <supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/> </application> </compatibility>' \
+      '<application xmlns="urn:schemas-microsoft-com:asm.v3"> <windowsSettings>' \
+      '<longPathAware xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">true</longPathAware>' \
+      '<activeCodePage xmlns="http://schemas.microsoft.com/SMI/2019/WindowsSettings">UTF-8</activeCodePage>' \
+      '<requestedExecutionLevel level="asInvoker" uiAccess="false"/>'; do
+    grep -qF -e "$element" "$work/manifest.line" || fail "the manifest lacks $element: $(cat "$work/manifest.xml")"
+  done
+  echo "$(basename "$zip"): $(wc -c <"$zip") bytes: talvex.exe with its version resource and manifest" \
+    "(Windows 10 and 11, long paths, UTF-8), README.md, LICENSE"
   ;;
 
 *)
