@@ -14,7 +14,7 @@
 #               the source's; round trip with the packed tool
 #   lintian     lintian on the .deb: no error, no warning
 #   zip         cpack -G ZIP of the Windows cross build: talvex.exe with its
-#               version resource, README and LICENSE
+#               version resource and manifest, README.txt and LICENSE
 # Exit 77 (skipped) when a tool a check needs is missing; under CI
 # (CI=true) that is a failure instead.
 set -eu
@@ -290,13 +290,28 @@ zip)
   mkdir "$work/unpacked"
   (cd "$work/unpacked" && cmake -E tar xf "$zip")
   top=$work/unpacked/talvex-$version-win64
-  for file in README.md LICENSE talvex.exe; do
+  for file in README.txt LICENSE talvex.exe; do
     [ -f "$top/$file" ] || fail "the zip lacks talvex-$version-win64/$file"
   done
   cmp "$top/talvex.exe" "$windows_build/talvex.exe" || fail "the zip's talvex.exe is not the Windows build"
   [ "$(head -c 2 "$top/talvex.exe")" = MZ ] || fail "the zip's talvex.exe is no Windows executable"
-  cmp "$top/README.md" "$source/README.md" || fail "the zip's README.md differs"
   cmp "$top/LICENSE" "$source/LICENSE" || fail "the zip's LICENSE differs"
+  # The Windows readme: CR LF throughout, filled in, and telling what a
+  # Windows user needs, in the tool's own words where it quotes them.
+  readme=$top/README.txt
+  [ "$(grep -c "$(printf '\r')\$" "$readme")" = "$(wc -l <"$readme")" ] && [ -z "$(tail -c 1 "$readme" | tr -d '\n')" ] ||
+    fail "README.txt has lines that do not end in CR LF"
+  ! grep -n '@[A-Z_]*@' "$readme" || fail "README.txt keeps placeholders of its template"
+  tr -d '\r' <"$readme" >"$work/readme.txt"
+  for text in "talvex $version for Windows" 'talvex.exe -e KEYFILE INPUTFILE OUTPUTFILE.tvx' \
+              'talvex.exe -d KEYFILE INPUTFILE.tvx OUTPUTFILE' 'talvex.exe -t KEYFILE INPUTFILE.tvx' \
+              '$b = New-Object byte[] 1000000; [Security.Cryptography.RandomNumberGenerator]::Create().GetBytes($b); [IO.File]::WriteAllBytes("$PWD\key.bin", $b)' \
+              "powershell -NoProfile -Command \"\$b = New-Object byte[] 1000000;" \
+              'talvex.exe -d key.bin ab.tvx out gives out.ab on Windows' '"Cannot write to OUTPUTFILE: "' \
+              'OUTPUTFILE must not be the INPUTFILE' 'KEYFILE SIZE: 4096 bytes -> 16 bit encryption' \
+              'Security' 'no integrity check' 'MIT licence'; do
+    grep -qF -e "$text" "$work/readme.txt" || fail "README.txt does not say $text"
+  done
   # The version resource, read back from the executable's UTF-16 strings.
   x86_64-w64-mingw32-windres -J coff -O rc -i "$top/talvex.exe" >"$work/resource.rc" 2>&1 ||
     fail "no resources in talvex.exe: $(cat "$work/resource.rc")"
@@ -328,7 +343,7 @@ zip)
     grep -qF -e "$element" "$work/manifest.line" || fail "the manifest lacks $element: $(cat "$work/manifest.xml")"
   done
   echo "$(basename "$zip"): $(wc -c <"$zip") bytes: talvex.exe with its version resource and manifest" \
-    "(Windows 10 and 11, long paths, UTF-8), README.md, LICENSE"
+    "(Windows 10 and 11, long paths, UTF-8), README.txt (CR LF), LICENSE"
   ;;
 
 *)
