@@ -5,7 +5,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/win32_text.h"
 
@@ -159,6 +162,31 @@ bool Register(const std::wstring& wide) {
   std::copy(wide.c_str(), wide.c_str() + wide.size() + 1, g_temp_path);
   InterlockedExchange(&g_temp_set, 1);
   return true;
+}
+
+// Renames the temporary file over target the POSIX way (Windows 10 1607
+// and later, on NTFS): a target that another process has open, letting
+// others delete it, is replaced too, and that process goes on with the old
+// file. MoveFileExW refuses such a target, which the probe, asking only
+// for delete access, would have let through. False where the system or
+// the file system has no such rename; the caller then moves the old way.
+bool RenameReplacingOpenFile(const std::wstring& target) {
+  constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+  constexpr DWORD kReplaceIfExists = 0x1, kPosixSemantics = 0x2;
+  HANDLE temp = CreateFileW(g_temp_path, DELETE | SYNCHRONIZE, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (temp == INVALID_HANDLE_VALUE) return false;
+  const std::size_t name_bytes = target.size() * sizeof(wchar_t);
+  std::vector<unsigned char> buffer(offsetof(FILE_RENAME_INFO, FileName) + name_bytes + sizeof(wchar_t));
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->Flags = kReplaceIfExists | kPosixSemantics;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(name_bytes);
+  std::memcpy(info->FileName, target.c_str(), name_bytes);
+  const bool renamed = SetFileInformationByHandle(temp, kFileRenameInfoEx, info,
+                                                  static_cast<DWORD>(buffer.size())) != 0;
+  CloseHandle(temp);
+  return renamed;
 }
 
 }  // namespace
@@ -327,7 +355,9 @@ FileHandle CreateTempBeside(const std::string& target, Refusal& refusal) {
 
 bool RenameTempOver(const std::string& target) {
   if (!g_temp_set) return false;
-  if (!MoveFileExW(g_temp_path, FileSystemPath(target).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  const std::wstring wide = FileSystemPath(target);
+  if (!RenameReplacingOpenFile(wide) &&
+      !MoveFileExW(g_temp_path, wide.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     return false;
   }
   InterlockedExchange(&g_temp_set, 0);
