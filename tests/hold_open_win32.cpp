@@ -9,49 +9,41 @@
 //                    command line, which is converted from the locale's.
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
-namespace {
-
-std::wstring Unescaped(const char* text) {
-  std::wstring out;
-  for (const char* c = text; *c != '\0'; ++c) {
-    if (c[0] == '\\' && c[1] == 'u' && c[2] && c[3] && c[4] && c[5]) {
-      out += static_cast<wchar_t>(std::stoul(std::string(c + 2, 4), nullptr, 16));
-      c += 5;
-    } else {
-      out += static_cast<wchar_t>(static_cast<unsigned char>(*c));  // ASCII in the tests
+// The command line of the words, in quotes, with each \uXXXX as that
+// UTF-16 unit (the words are ASCII otherwise); a program named by its Linux
+// path is found through wine's drive Z:.
+std::wstring CommandLine(int count, char** words) {
+  std::wstring line;
+  for (int i = 0; i < count; ++i) {
+    line += i == 0 ? (words[0][0] == '/' ? L"\"Z:" : L"\"") : L" \"";
+    for (const char* c = words[i]; *c != '\0'; ++c) {
+      const bool escape = c[0] == '\\' && c[1] == 'u' && std::strlen(c) >= 6;
+      line += static_cast<wchar_t>(escape ? std::stoul(std::string(c + 2, 4), nullptr, 16)
+                                          : static_cast<unsigned char>(*c));
+      if (escape) c += 5;
     }
+    line += L'"';
   }
-  return out;
+  return line;
 }
-
-int Start(int count, char** words) {
-  std::wstring command;
-  for (int i = 0; i < count; ++i) command += (i ? L" \"" : L"\"") + Unescaped(words[i]) + L"\"";
-  // A program named by its Linux path is found through wine's drive Z:.
-  if (words[0][0] == '/') command.insert(1, L"Z:");
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return 126;
-  }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD status = 1;
-  GetExitCodeProcess(process.hProcess, &status);
-  return static_cast<int>(status);
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 3 && std::string(argv[1]) == "--start") return Start(argc - 2, argv + 2);
+  if (argc >= 3 && std::string(argv[1]) == "--start") {
+    std::wstring line = CommandLine(argc - 2, argv + 2);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    DWORD status = 126;
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+      WaitForSingleObject(process.hProcess, INFINITE);
+      GetExitCodeProcess(process.hProcess, &status);
+    }
+    return static_cast<int>(status);
+  }
   if (argc != 2) return 2;
   HANDLE file = CreateFileA(argv[1], GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
