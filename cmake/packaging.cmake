@@ -6,8 +6,9 @@
 #   and the changelog; packed as a .deb whose dependencies dpkg-shlibdeps
 #   finds (cpack -G DEB, in the build tree).
 # Windows (the MinGW cross build): talvex.exe, with a version resource for
-#   its file properties, README.md and LICENSE side by side, packed as a
-#   .zip (cpack -G ZIP, in build-win).
+#   its file properties and an application manifest, the Windows readme
+#   README.txt (doc/README.txt.in, CR LF) and LICENSE side by side, packed
+#   as a .zip (cpack -G ZIP, in build-win).
 # scripts/package.sh makes both. Packages made twice from the same commit
 # are the same bytes: the manual page and every time stamp are dated by the
 # commit (cmake/source_date.cmake).
@@ -44,16 +45,25 @@ add_custom_target(talvex_source_date ALL
   VERBATIM)
 
 if(WIN32)
-  # The file properties Windows shows for talvex.exe.
+  # The file properties Windows shows for talvex.exe, and the application
+  # manifest: Windows 10 and 11, long paths, UTF-8 as the ANSI code page.
   enable_language(RC)
   foreach(part MAJOR MINOR PATCH TWEAK)
     math(EXPR TALVEX_VERSION_${part} "0${PROJECT_VERSION_${part}}")
   endforeach()
+  set(TALVEX_MANIFEST "${PROJECT_BINARY_DIR}/talvex.manifest")
+  configure_file(cmake/talvex.manifest.in "${TALVEX_MANIFEST}" @ONLY)
   configure_file(cmake/talvex.rc.in talvex.rc @ONLY)
   target_sources(talvex PRIVATE "${PROJECT_BINARY_DIR}/talvex.rc")
+  # The resource compiler reads the manifest, which no scan of the .rc finds.
+  set_source_files_properties("${PROJECT_BINARY_DIR}/talvex.rc" PROPERTIES
+                              OBJECT_DEPENDS "${TALVEX_MANIFEST}")
+
+  # The readme for Windows users, in the line ends Notepad has always read.
+  configure_file(doc/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
 
   install(TARGETS talvex RUNTIME DESTINATION .)
-  install(FILES README.md LICENSE DESTINATION .)
+  install(FILES "${PROJECT_BINARY_DIR}/README.txt" LICENSE DESTINATION .)
   set(CPACK_GENERATOR ZIP)
 else()
   # The licence in Debian's machine-readable form; Debian calls this

@@ -1,9 +1,49 @@
-// Test helper, cross-built for Windows and run under wine: opens the file
-// named by its argument for writing (letting others read and write), says
-// "held" on stdout, and keeps it open until its standard input ends.
+// Test helper, cross-built for Windows and run under wine.
+//   hold_open FILE   opens FILE for writing (letting others read and write,
+//                    not delete), says "held" on stdout, and keeps it open
+//                    until its standard input ends.
+//   hold_open --start PROGRAM ARG...
+//                    runs PROGRAM with the arguments, in which \uXXXX stands
+//                    for that UTF-16 unit, and exits with its exit status:
+//                    an unpaired surrogate cannot come through wine's own
+//                    command line, which is converted from the locale's.
 #include <windows.h>
 
+#include <cstring>
+#include <string>
+
+// The command line of the words, in quotes, with each \uXXXX as that
+// UTF-16 unit (the words are ASCII otherwise); a program named by its Linux
+// path is found through wine's drive Z:.
+std::wstring CommandLine(int count, char** words) {
+  std::wstring line;
+  for (int i = 0; i < count; ++i) {
+    line += i == 0 ? (words[0][0] == '/' ? L"\"Z:" : L"\"") : L" \"";
+    for (const char* c = words[i]; *c != '\0'; ++c) {
+      const bool escape = c[0] == '\\' && c[1] == 'u' && std::strlen(c) >= 6;
+      line += static_cast<wchar_t>(escape ? std::stoul(std::string(c + 2, 4), nullptr, 16)
+                                          : static_cast<unsigned char>(*c));
+      if (escape) c += 5;
+    }
+    line += L'"';
+  }
+  return line;
+}
+
 int main(int argc, char** argv) {
+  if (argc >= 3 && std::string(argv[1]) == "--start") {
+    std::wstring line = CommandLine(argc - 2, argv + 2);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    DWORD status = 126;
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+      WaitForSingleObject(process.hProcess, INFINITE);
+      GetExitCodeProcess(process.hProcess, &status);
+    }
+    return static_cast<int>(status);
+  }
   if (argc != 2) return 2;
   HANDLE file = CreateFileA(argv[1], GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -35,6 +35,8 @@ TEST(Naming, DecryptedOutputPath) {
       {"doc#out.tvx", "  my file .txt", "my file.doc"},
       {"a", "\t\x01x\x7f.y", "x\x7f.a"},
       {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.tvx", "o", "o.\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"},
+      // An unpaired surrogate, as Windows arguments hold it (WTF-8), is one character.
+      {"\xED\xA0\x80xyz.tvx", "o", "o.\xED\xA0\x80xy"},
       {"", "", "."},
   };
   for (const auto& c : cases) EXPECT_EQ(DecryptedOutputPath(c[0], c[1]), c[2]) << c[1];

@@ -15,7 +15,7 @@
 #               the source's; round trip with the packed tool
 #   lintian     lintian on the .deb: no error, no warning
 #   zip         cpack -G ZIP of the Windows cross build: talvex.exe with its
-#               version resource, README and LICENSE
+#               version resource and manifest, README.txt and LICENSE
 # Exit 77 (skipped) when a tool a check needs is missing; under CI
 # (CI=true) that is a failure instead.
 set -eu
@@ -318,13 +318,28 @@ zip)
   mkdir "$work/unpacked"
   (cd "$work/unpacked" && cmake -E tar xf "$zip")
   top=$work/unpacked/talvex-$version-win64
-  for file in README.md LICENSE talvex.exe; do
+  for file in README.txt LICENSE talvex.exe; do
     [ -f "$top/$file" ] || fail "the zip lacks talvex-$version-win64/$file"
   done
   cmp "$top/talvex.exe" "$windows_build/talvex.exe" || fail "the zip's talvex.exe is not the Windows build"
   [ "$(head -c 2 "$top/talvex.exe")" = MZ ] || fail "the zip's talvex.exe is no Windows executable"
-  cmp "$top/README.md" "$source/README.md" || fail "the zip's README.md differs"
   cmp "$top/LICENSE" "$source/LICENSE" || fail "the zip's LICENSE differs"
+  # The Windows readme: CR LF throughout, filled in, and telling what a
+  # Windows user needs, in the tool's own words where it quotes them.
+  readme=$top/README.txt
+  [ "$(grep -c "$(printf '\r')\$" "$readme")" = "$(wc -l <"$readme")" ] && [ -z "$(tail -c 1 "$readme" | tr -d '\n')" ] ||
+    fail "README.txt has lines that do not end in CR LF"
+  ! grep -n '@[A-Z_]*@' "$readme" || fail "README.txt keeps placeholders of its template"
+  tr -d '\r' <"$readme" >"$work/readme.txt"
+  for text in "talvex $version for Windows" 'talvex.exe -e KEYFILE INPUTFILE OUTPUTFILE.tvx' \
+              'talvex.exe -d KEYFILE INPUTFILE.tvx OUTPUTFILE' 'talvex.exe -t KEYFILE INPUTFILE.tvx' \
+              '$b = New-Object byte[] 1000000; [Security.Cryptography.RandomNumberGenerator]::Create().GetBytes($b); [IO.File]::WriteAllBytes("$PWD\key.bin", $b)' \
+              "powershell -NoProfile -Command \"\$b = New-Object byte[] 1000000;" \
+              'talvex.exe -d key.bin ab.tvx out gives out.ab on Windows' '"Cannot write to OUTPUTFILE: "' \
+              'OUTPUTFILE must not be the INPUTFILE' 'KEYFILE SIZE: 4096 bytes -> 16 bit encryption' \
+              'Security' 'no integrity check' 'MIT licence'; do
+    grep -qF -e "$text" "$work/readme.txt" || fail "README.txt does not say $text"
+  done
   # The version resource, read back from the executable's UTF-16 strings.
   x86_64-w64-mingw32-windres -J coff -O rc -i "$top/talvex.exe" >"$work/resource.rc" 2>&1 ||
     fail "no resources in talvex.exe: $(cat "$work/resource.rc")"
@@ -336,7 +351,27 @@ zip)
               "VALUE \"LegalCopyright\", \"$(grep '^Copyright ' "$source/LICENSE"), MIT License\""; do
     grep -qxF -e "$line" "$work/resource.lines" || fail "the version resource lacks $line: $(cat "$work/resource.rc")"
   done
-  echo "$(basename "$zip"): $(wc -c <"$zip") bytes: talvex.exe with its version resource, README.md, LICENSE"
+  # The application manifest, resource 1 of type 24 (RT_MANIFEST), as
+  # Windows reads it when it starts the program: each element in the
+  # namespace Windows looks for it in, or Windows ignores it.
+  sed -n '/^1 24 /,/^END$/s/^ *"\(.*\)"$/\1/p' "$work/resource.rc" |
+    sed 's/""/"/g; s/\\n$//; s/\\\\/\\/g' >"$work/manifest.xml"
+  [ "$(head -n 1 "$work/manifest.xml")" = '<?xml version="1.0" encoding="UTF-8" standalone="yes"?>' ] &&
+    [ "$(tail -n 1 "$work/manifest.xml")" = '</assembly>' ] ||
+    fail "talvex.exe has no whole application manifest: $(cat "$work/resource.rc")"
+  sed 's/^ *//' "$work/manifest.xml" | tr '\n' ' ' | sed 's/  */ /g' >"$work/manifest.line"
+  for element in \
+      '<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">' \
+      "<assemblyIdentity type=\"win32\" name=\"talvex\" processorArchitecture=\"amd64\" version=\"$(echo "$numbers" | tr -d ' ' | tr , .)\"/>" \
+      '<compatibility xmlns="urn:schemas-microsoft-com:compatibility.v1"> <application> <supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/> </application> </compatibility>' \
+      '<application xmlns="urn:schemas-microsoft-com:asm.v3"> <windowsSettings>' \
+      '<longPathAware xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">true</longPathAware>' \
+      '<activeCodePage xmlns="http://schemas.microsoft.com/SMI/2019/WindowsSettings">UTF-8</activeCodePage>' \
+      '<requestedExecutionLevel level="asInvoker" uiAccess="false"/>'; do
+    grep -qF -e "$element" "$work/manifest.line" || fail "the manifest lacks $element: $(cat "$work/manifest.xml")"
+  done
+  echo "$(basename "$zip"): $(wc -c <"$zip") bytes: talvex.exe with its version resource and manifest" \
+    "(Windows 10 and 11, long paths, UTF-8), README.txt (CR LF), LICENSE"
   ;;
 
 *)

@@ -86,6 +86,7 @@ ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
   std::vector<std::string> argv_strings = options.prefix;
   const std::string runner = options.native ? "" : EnvOr("TALVEX_RUNNER", "");
   if (!runner.empty()) argv_strings.push_back(runner);
+  argv_strings.insert(argv_strings.end(), options.starter.begin(), options.starter.end());
   argv_strings.push_back(options.native ? TALVEX_BINARY : EnvOr("TALVEX_UNDER_TEST", TALVEX_BINARY));
   argv_strings.insert(argv_strings.end(), args.begin(), args.end());
 

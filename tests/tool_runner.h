@@ -32,6 +32,7 @@ struct ToolOptions {
   bool native = false;                    // the native build, whatever is under test
   const std::string* input = nullptr;     // fed to stdin through a pipe (else /dev/null)
   std::vector<std::string> prefix;        // a program that starts the tool (strace ...)
+  std::vector<std::string> starter;       // one that the runner starts, and it the tool
   // Called on a thread of its own with the tool's process id while it
   // runs (to signal or stop it, or change its files); joined at its end.
   std::function<void(int pid)> while_running;

@@ -22,7 +22,9 @@ ansi::Stream g_stream;   // colour on or off, and the ANSI state of a pipe
 std::uint8_t g_start_attribute = ansi::kPlainAttribute;
 SMALL_RECT g_window{};   // the visible cells at start-up, what a clear covers
 
-void WriteBytes(std::string_view bytes) {
+// Text to a file or pipe, in UTF-8.
+void WriteBytes(std::string_view text) {
+  const std::string bytes = win32::Utf8Text(text);
   const char* data = bytes.data();
   std::size_t size = bytes.size();
   while (size > 0) {

@@ -1,10 +1,14 @@
-// Win32 files: paths are UTF-8 in the tool and wide at the API.
+// Win32 files: paths are WTF-8 in the tool and wide at the API, in the long
+// form where their length needs it (win32::FileSystemPath).
 #include "platform/files.h"
 
 #include <windows.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/win32_text.h"
 
@@ -24,17 +28,76 @@ FileHandle FromHandle(HANDLE handle) {
   return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
 }
 
-using win32::Wide;
+using win32::FileSystemPath;
 
 // The temporary file an interruption removes, in the wide form DeleteFileW
 // takes: written before the control handler can need it, read by it on a
-// thread of its own.
+// thread of its own. Long paths take the \\?\ form, up to 32,767
+// characters.
 wchar_t g_temp_path[32768];
 volatile LONG g_temp_set = 0;
 
 HANDLE Open(const std::string& path, DWORD access, DWORD share, DWORD disposition,
             DWORD flags = FILE_ATTRIBUTE_NORMAL) {
-  return CreateFileW(Wide(path).c_str(), access, share, nullptr, disposition, flags, nullptr);
+  return CreateFileW(FileSystemPath(path).c_str(), access, share, nullptr, disposition, flags,
+                     nullptr);
+}
+
+DWORD AttributesOf(const std::string& path) {
+  return GetFileAttributesW(FileSystemPath(path).c_str());
+}
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// The names Windows gives to devices in every folder: CON, PRN, AUX, NUL,
+// COM1-COM9 and LPT1-LPT9 (and COM or LPT with a superscript 1, 2 or 3),
+// in any case, whatever follows a dot or a colon, with blanks before it:
+// "nul.txt" and "C:\any\Com1 .log" are devices too on Windows 10.
+bool IsReservedName(const std::wstring& path) {
+  std::size_t start = path.size();
+  while (start > 0 && !IsSeparator(path[start - 1])) --start;
+  if (start == 0 && path.size() >= 2 && path[1] == L':') start = 2;  // "D:nul"
+  std::wstring name = path.substr(start, path.find_first_of(L".:", start) - start);
+  while (!name.empty() && name.back() == L' ') name.pop_back();
+  for (wchar_t& c : name) {
+    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+  }
+  if (name == L"CON" || name == L"PRN" || name == L"AUX" || name == L"NUL") return true;
+  if (name.size() != 4 || (name.compare(0, 3, L"COM") != 0 && name.compare(0, 3, L"LPT") != 0)) {
+    return false;
+  }
+  const wchar_t digit = name[3];
+  return (digit >= L'1' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' ||
+         digit == L'\u00B3';
+}
+
+// True when path names a device rather than a file: a reserved name, a
+// path Windows itself turns into one (\\.\ from GetFullPathNameW, as for
+// CONIN$), or an entry whose open gives anything but a file on a disk (a
+// console, a port, a pipe). A device is neither replaced nor written.
+bool NamesADevice(const std::string& path) {
+  const std::wstring wide = win32::Wide(path);
+  if (IsReservedName(wide)) return true;
+  wchar_t full[MAX_PATH];
+  const DWORD length = GetFullPathNameW(wide.c_str(), MAX_PATH, full, nullptr);
+  const bool typed_as_device = wide.size() >= 4 && IsSeparator(wide[0]) && IsSeparator(wide[1]) &&
+                               wide[2] == L'.' && IsSeparator(wide[3]);
+  if (length >= 4 && length < MAX_PATH && !typed_as_device &&
+      std::wstring_view(full, 4) == L"\\\\.\\") {
+    return true;
+  }
+  const DWORD attributes = AttributesOf(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return false;
+  }
+  // No access asked for: the open reads nothing and locks nothing.
+  HANDLE handle = Open(path, 0, kShareAll, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool device = GetFileType(handle) != FILE_TYPE_DISK;
+  CloseHandle(handle);
+  return device;
 }
 
 // Volume serial and file index name a file whatever the spelling of its
@@ -51,14 +114,43 @@ bool Identity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info, DWORD e
 }
 
 // True when the entry at path itself (a link is not followed) could be
-// opened with access; it is closed again at once. Sharing everything
-// leaves other users of the file undisturbed.
-bool MayOpen(const std::string& path, DWORD access) {
-  HANDLE handle = Open(path, access, kShareAll, OPEN_EXISTING,
+// opened with access, leaving others the sharing share; it is closed again
+// at once. Sharing everything leaves other users of the file undisturbed
+// and asks only whether they and the permissions allow access; sharing
+// nothing asks too that nobody else has it open.
+bool MayOpen(const std::string& path, DWORD access, DWORD share = kShareAll) {
+  HANDLE handle = Open(path, access, share, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
   if (handle == INVALID_HANDLE_VALUE) return false;
   CloseHandle(handle);
   return true;
+}
+
+// The folder part of a path, up to and including its last separator ("D:"
+// for "D:name"); empty for a bare name.
+std::string FolderPart(const std::string& path) {
+  const auto separator = path.find_last_of("\\/");
+  if (separator != std::string::npos) return path.substr(0, separator + 1);
+  if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2);  // D:'s current folder
+  return std::string();
+}
+
+// A name for the temporary file beside the target: short, so that it never
+// makes a path longer than a target name of its length would, and in
+// letters that no file system's case rules confuse.
+std::string TempName(unsigned attempt) {
+  static const char kDigits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  LARGE_INTEGER now{};
+  QueryPerformanceCounter(&now);
+  std::uint64_t x = (std::uint64_t{GetCurrentProcessId()} << 32) ^
+                    static_cast<std::uint64_t>(now.QuadPart) * 0x9E3779B97F4A7C15ull ^
+                    (std::uint64_t{attempt} << 48);
+  std::string name = "~tvx";
+  for (int i = 0; i < 4; ++i) {
+    x = x * 6364136223846793005ull + 1442695040888963407ull;
+    name += kDigits[(x >> 33) % 36];
+  }
+  return name;
 }
 
 // Makes wide the path the control handler removes; false when it does not
@@ -72,15 +164,43 @@ bool Register(const std::wstring& wide) {
   return true;
 }
 
+// Renames the temporary file over target the POSIX way (Windows 10 1607
+// and later, on NTFS): a target that another process has open, letting
+// others delete it, is replaced too, and that process goes on with the old
+// file. MoveFileExW refuses such a target, which the probe, asking only
+// for delete access, would have let through. False where the system or
+// the file system has no such rename; the caller then moves the old way.
+bool RenameReplacingOpenFile(const std::wstring& target) {
+  constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+  constexpr DWORD kReplaceIfExists = 0x1, kPosixSemantics = 0x2;
+  HANDLE temp = CreateFileW(g_temp_path, DELETE | SYNCHRONIZE, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (temp == INVALID_HANDLE_VALUE) return false;
+  const std::size_t name_bytes = target.size() * sizeof(wchar_t);
+  std::vector<unsigned char> buffer(offsetof(FILE_RENAME_INFO, FileName) + name_bytes + sizeof(wchar_t));
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->Flags = kReplaceIfExists | kPosixSemantics;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(name_bytes);
+  std::memcpy(info->FileName, target.c_str(), name_bytes);
+  const bool renamed = SetFileInformationByHandle(temp, kFileRenameInfoEx, info,
+                                                  static_cast<DWORD>(buffer.size())) != 0;
+  CloseHandle(temp);
+  return renamed;
+}
+
 }  // namespace
 
 bool FileExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  // A device name (NUL, AUX) exists as Windows says it does.
+  const DWORD attributes = AttributesOf(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 PathKind KindAt(const std::string& path) {
-  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  // Windows says a device such as NUL is a file; it is none.
+  if (NamesADevice(path)) return PathKind::kOther;
+  const DWORD attributes = AttributesOf(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kNothing;
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::kDirectory;
   // A symbolic link: replaced, never written through.
@@ -98,8 +218,19 @@ bool SameFile(const std::string& entry, const std::string& file) {
 FileHandle OpenForReading(const std::string& path) {
   // Readers may join; a process that has the file open for writing makes the
   // open fail, and none can start writing while we read.
-  return FromHandle(Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN));
+  HANDLE handle = Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN);
+  // A serial port (COM1, or AUX for it) waits for bytes that may never
+  // come: it is read for what it holds now, and then it ends.
+  COMMTIMEOUTS timeouts{};
+  if (handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_CHAR &&
+      GetCommTimeouts(handle, &timeouts)) {
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 0;
+    SetCommTimeouts(handle, &timeouts);
+  }
+  return FromHandle(handle);
 }
 
 std::int64_t FileSize(FileHandle file) {
@@ -135,7 +266,7 @@ bool CloseFile(FileHandle file) { return CloseHandle(Handle(file)) != 0; }
 bool CanOpenForWriting(const std::string& path) {
   // Windows refuses to write to a read-only file; asked for explicitly too,
   // since wine run as root would let the open through.
-  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  const DWORD attributes = AttributesOf(path);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     return false;
   }
@@ -147,15 +278,29 @@ bool CanOpenForWriting(const std::string& path) {
 
 OutputSite LookAtOutput(const std::string& path) {
   OutputSite site;
+  // Adding a file is a right of its own on a folder: asked for in an open
+  // of the folder, which adds nothing.
+  const std::string folder = FolderPart(path) + ".";
+  HANDLE handle = Open(folder, FILE_ADD_FILE, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  site.folder_takes_files = handle != INVALID_HANDLE_VALUE;
+  if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
   site.kind = KindAt(path);
   if (site.kind == PathKind::kNothing) return site;
+  // A device can be neither renamed over nor written as a file: the run
+  // would end after all its work with nothing written.
+  if (site.kind == PathKind::kOther && NamesADevice(path)) {
+    site.may_rename_over = false;
+    return site;
+  }
   // The rename needs delete access to what it replaces: a folder or file
-  // that denies it, or a user of the file who keeps deleters out, leaves
-  // writing in place.
+  // that denies it, or a user of the file who keeps deleters out (as
+  // fopen does), leaves at most writing in place.
   site.may_rename_over = MayOpen(path, DELETE);
   if (site.kind == PathKind::kFile) {
     site.writable = CanOpenForWriting(path);
-    site.may_write_in_place = site.writable;
+    // Written in place, it is opened with nobody else let in: whoever
+    // has it open keeps it from being written so.
+    site.may_write_in_place = site.writable && MayOpen(path, GENERIC_WRITE, 0);
   }
   return site;
 }
@@ -164,7 +309,7 @@ FileHandle CreateNewFile(const std::string& path) {
   // It may be deleted while open: the control handler removes it that way.
   // Registered once made, so that the handler never removes a file another
   // process made at the user's path.
-  const std::wstring wide = Wide(path);
+  const std::wstring wide = FileSystemPath(path);
   HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle != INVALID_HANDLE_VALUE) Register(wide);
@@ -173,35 +318,26 @@ FileHandle CreateNewFile(const std::string& path) {
 
 FileHandle CreateTempBeside(const std::string& target, Refusal& refusal) {
   refusal = Refusal::kNone;
-  std::string directory;
-  const auto separator = target.find_last_of("\\/");
-  if (separator != std::string::npos) {
-    directory = target.substr(0, separator + 1);
-  } else if (target.size() >= 2 && target[1] == ':') {
-    directory = target.substr(0, 2);  // "D:name" lives in D:'s current directory
-  }
   // A file that is hidden or kept out of the index stays so once replaced;
   // a link hands on nothing.
   DWORD attributes = FILE_ATTRIBUTE_NORMAL;
-  const DWORD existing = GetFileAttributesW(Wide(target).c_str());
   if (KindAt(target) == PathKind::kFile) {
-    const DWORD kept = existing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                   FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    const DWORD kept = AttributesOf(target) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
     if (kept != 0) attributes = kept;
   }
-  static unsigned counter = 0;
-  const std::string prefix = directory + ".talvex-" + std::to_string(GetCurrentProcessId()) + "-";
-  // The process id keeps other runs out; the counter steps past leftovers of
-  // an earlier run that had the same id.
+  const std::string folder = FolderPart(target);
   DWORD error = ERROR_FILE_EXISTS;
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    const std::string temp_path = prefix + std::to_string(++counter) + ".tmp";
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
     // Others may not read or write it, but it may be deleted while open:
     // the control handler removes it that way when the run is interrupted.
-    const std::wstring wide = Wide(temp_path);
+    // In the long form wherever its full path needs it, as the target's
+    // is, so that its name never makes a path fail that the target's
+    // would not.
+    const std::wstring wide = FileSystemPath(folder + TempName(attempt));
     // Registered before it exists, so that no moment is left in which it
-    // exists unknown to the handler; a name with our process id in it
-    // names nobody else's file.
+    // exists unknown to the handler; CREATE_NEW never takes a file that is
+    // not ours, and the name is forgotten again if it was taken.
     if (!Register(wide)) {
       error = ERROR_FILENAME_EXCED_RANGE;
       break;
@@ -219,7 +355,11 @@ FileHandle CreateTempBeside(const std::string& target, Refusal& refusal) {
 
 bool RenameTempOver(const std::string& target) {
   if (!g_temp_set) return false;
-  if (!MoveFileExW(g_temp_path, Wide(target).c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+  const std::wstring wide = FileSystemPath(target);
+  if (!RenameReplacingOpenFile(wide) &&
+      !MoveFileExW(g_temp_path, wide.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    return false;
+  }
   InterlockedExchange(&g_temp_set, 0);
   return true;
 }

@@ -33,9 +33,25 @@ void Unmap(MappedFile& view) {
   view = MappedFile{};
 }
 
-// The pages come in as they are touched: asking for them all at once
-// (PrefetchVirtualMemory) is not there on every Windows the tool runs on.
-void MapAllPagesNow(const MappedFile&) {}
+void MapAllPagesNow(const MappedFile& view) {
+  if (view.data == nullptr) return;
+  // PrefetchVirtualMemory reads the view's pages from the disk in a few
+  // large requests rather than one fault at a time; it maps none of them,
+  // so the faults that follow find them in memory. It came with Windows 8,
+  // so it is looked up rather than linked, and where it is missing the
+  // pages come in as they are touched. (Wine takes the request and does
+  // nothing measurable: 1 ms for 1 GB, the faults after it as many.)
+  struct Range {  // WIN32_MEMORY_RANGE_ENTRY
+    void* address;
+    SIZE_T bytes;
+  };
+  using Prefetch = BOOL(WINAPI*)(HANDLE, ULONG_PTR, Range*, ULONG);
+  static const auto prefetch = reinterpret_cast<Prefetch>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "PrefetchVirtualMemory")));
+  if (prefetch == nullptr) return;
+  Range range{const_cast<std::uint8_t*>(view.data), static_cast<SIZE_T>(view.size)};
+  prefetch(GetCurrentProcess(), 1, &range, 0);
+}
 
 bool StampOf(FileHandle file, FileStamp& stamp) {
   BY_HANDLE_FILE_INFORMATION info{};

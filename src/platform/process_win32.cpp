@@ -41,12 +41,14 @@ void PrepareProcess() {
 
 std::vector<std::string> CommandLineArguments(int, char**) {
   // The narrow argv holds the arguments in the ANSI code page, which loses
-  // characters outside it; the wide command line has them all.
+  // characters outside it; the wide command line has them all, and WTF-8
+  // keeps even an unpaired surrogate, which a Windows name may hold, to
+  // reach the file system as it was typed.
   std::vector<std::string> args;
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (wide == nullptr) return args;
-  for (int i = 1; i < count; ++i) args.push_back(win32::Narrow(wide[i], CP_UTF8));  // [0]: us
+  for (int i = 1; i < count; ++i) args.push_back(win32::Wtf8(wide[i]));  // [0]: us
   LocalFree(wide);
   return args;
 }
@@ -71,11 +73,16 @@ void AdviseLargePages(void*, std::size_t) {}
 void WriteStandardError(std::string_view text) {
   HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
   // A console shows the report's paths in the same characters as the
-  // console text; a file or pipe gets the bytes as they are.
+  // console text; a file or pipe gets UTF-8.
   DWORD mode = 0;
   if (GetConsoleMode(error, &mode)) {
     win32::WriteAnsiConsole(error, text);
     return;
+  }
+  std::string utf8;  // allocated only for a name that needs it
+  if (text.find('\xED') != std::string_view::npos) {
+    utf8 = win32::Utf8Text(text);
+    text = utf8;
   }
   while (!text.empty()) {
     DWORD written = 0;
