@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -30,7 +31,10 @@ int Fd(FileHandle file) { return static_cast<int>(file); }
 // and a folder renamed meanwhile still gets its file back.
 int g_temp_folder = -1;
 char g_temp_name[NAME_MAX + 1];
-volatile std::sig_atomic_t g_temp_set = 0;
+// Set last and cleared first, with release and acquire, so that a handler
+// on another thread that sees it set sees the folder and name too.
+std::atomic<bool> g_temp_set = false;
+static_assert(std::atomic<bool>::is_always_lock_free, "read in a signal handler");
 
 // Holds off the signals of this thread for as long as it lives.
 struct SignalsHeldOff {
@@ -60,7 +64,7 @@ Refusal RefusalOf(int error) {
 // Forgets the temporary file and lets its folder go. Signals must be held
 // off.
 void Forget() {
-  g_temp_set = 0;
+  g_temp_set.store(false, std::memory_order_release);
   if (g_temp_folder >= 0) ::close(g_temp_folder);
   g_temp_folder = -1;
 }
@@ -79,7 +83,7 @@ int CreateRegistered(int folder, const std::string& name, mode_t mode) {
   Forget();
   g_temp_folder = folder;
   std::memcpy(g_temp_name, name.c_str(), name.size() + 1);
-  g_temp_set = 1;
+  g_temp_set.store(true, std::memory_order_release);
   return fd;
 }
 
@@ -278,7 +282,7 @@ FileHandle CreateNewFile(const std::string& path) {
 
 bool RenameTempOver(const std::string& target) {
   const SignalsHeldOff held;
-  if (!g_temp_set) return false;
+  if (!g_temp_set.load(std::memory_order_acquire)) return false;
   if (::renameat(g_temp_folder, g_temp_name, g_temp_folder, NameOf(target).c_str()) != 0) {
     return false;
   }
@@ -290,12 +294,12 @@ void DeleteTempFile() {
   // No moment in which the handler would remove a name that may meanwhile
   // be someone else's file, nor one in which our file stands unknown to it.
   const SignalsHeldOff held;
-  if (g_temp_set) ::unlinkat(g_temp_folder, g_temp_name, 0);
+  if (g_temp_set.load(std::memory_order_acquire)) ::unlinkat(g_temp_folder, g_temp_name, 0);
   Forget();
 }
 
 void RemoveTempFileNow() {
-  if (g_temp_set) ::unlinkat(g_temp_folder, g_temp_name, 0);
+  if (g_temp_set.load(std::memory_order_acquire)) ::unlinkat(g_temp_folder, g_temp_name, 0);
 }
 
 FileHandle OpenInPlace(const std::string& path) {
