@@ -73,6 +73,15 @@ TEST(Files, AnUncompletedOutputLeavesTheOldFileAndNoTemporaryFile) {
   WriteOutput(nowhere, reinterpret_cast<const std::uint8_t*>("x"), 1);
   EXPECT_EQ(FailureOf([&] { FinishOutput(nowhere); }),
             "FileError: Unable to create file \"" + (dir / "no/such/f") + "\"");
+  // Written in place only as ours or the folder owner's, whatever the
+  // path was found holding before: a third user's file is never opened so.
+  for (const uid_t owner : {uid_t{1}, ::geteuid()}) {
+    ASSERT_EQ(::chown(path.c_str(), owner, 0), 0);
+    const platform::FileHandle file = platform::OpenInPlace(path);
+    EXPECT_EQ(file != platform::kNoFile, owner == ::geteuid()) << owner;
+    EXPECT_EQ(ReadFile(path).size(), owner == ::geteuid() ? 0u : 3u) << owner;
+    if (file != platform::kNoFile) platform::CloseFile(file);
+  }
 }
 
 TEST(Files, InputsReadInPiecesAndRefuseToShrink) {

@@ -64,7 +64,7 @@ bool CanOpenForWriting(const std::string& path);
 // ---- Outputs ----
 //
 // The ways an output can take are chosen in one place (keyio/files.cpp,
-// ChooseOutputWay); these are the facts it is chosen from and the steps it
+// PlanOutput); these are the facts it is chosen from and the steps it
 // takes. A run has at most one temporary file at a time, made beside its
 // target and known here by its folder and short name, so that a target
 // path of any valid length can be replaced and an interruption can remove
@@ -131,8 +131,9 @@ void RemoveTempFileNow();
 
 // Opens the existing regular file at path for writing from its start,
 // truncated, as the file itself. A link there is not followed and a FIFO
-// not waited on; kNoFile when the open fails or path names anything but a
-// regular file.
+// not waited on; kNoFile when the open fails, or when what it opened is
+// not a regular file that may be written in place (OutputSite), whatever
+// took the path's place since it was looked at.
 FileHandle OpenInPlace(const std::string& path);
 
 }  // namespace platform

@@ -103,6 +103,20 @@ std::string TempName(unsigned attempt) {
   return name;
 }
 
+PathKind KindOf(const struct stat& st) {
+  if (S_ISREG(st.st_mode)) return PathKind::kFile;
+  if (S_ISDIR(st.st_mode)) return PathKind::kDirectory;
+  return PathKind::kOther;
+}
+
+// Whose regular file may be written in place: ours or the folder owner's,
+// never a third user's (the rule of Linux's fs.protected_regular).
+bool MayWriteInPlace(const struct stat& file, const std::string& path) {
+  struct stat folder {};
+  return file.st_uid == ::geteuid() ||
+         (::stat(FolderOf(path).c_str(), &folder) == 0 && file.st_uid == folder.st_uid);
+}
+
 mode_t NewFileMode() {
   const mode_t mask = ::umask(0);
   ::umask(mask);
@@ -141,9 +155,7 @@ bool FileExists(const std::string& path) {
 PathKind KindAt(const std::string& path) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return PathKind::kNothing;
-  if (S_ISREG(st.st_mode)) return PathKind::kFile;
-  if (S_ISDIR(st.st_mode)) return PathKind::kDirectory;
-  return PathKind::kOther;
+  return KindOf(st);
 }
 
 bool SameFile(const std::string& entry, const std::string& file) {
@@ -207,11 +219,11 @@ bool CanOpenForWriting(const std::string& path) {
 
 OutputSite LookAtOutput(const std::string& path) {
   OutputSite site;
-  site.kind = KindAt(path);
   const std::string folder = FolderOf(path);
   site.folder_takes_files = ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
   struct stat entry {}, dir {};
   if (::lstat(path.c_str(), &entry) != 0) return site;
+  site.kind = KindOf(entry);
   const uid_t me = ::geteuid();
   // A folder that cannot be looked at is left to the making of the
   // temporary file to tell.
@@ -222,8 +234,7 @@ OutputSite LookAtOutput(const std::string& path) {
                          entry.st_uid == me || dir.st_uid == me;
   if (S_ISREG(entry.st_mode)) {
     site.writable = CanOpenForWriting(path);
-    site.may_write_in_place =
-        site.writable && (entry.st_uid == me || (dir_known && entry.st_uid == dir.st_uid));
+    site.may_write_in_place = site.writable && MayWriteInPlace(entry, path);
   }
   return site;
 }
@@ -303,12 +314,14 @@ void RemoveTempFileNow() {
 }
 
 FileHandle OpenInPlace(const std::string& path) {
-  // Truncated only once known to be a regular file: a device or FIFO that
-  // took its place is left alone.
+  // Truncated only once known to be a regular file that may be written in
+  // place: a device or FIFO, or a third user's file, that took its place is
+  // left alone.
   int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) return kNoFile;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::ftruncate(fd, 0) != 0 ||
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !MayWriteInPlace(st, path) ||
+      ::ftruncate(fd, 0) != 0 ||
       ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
     ::close(fd);
     return kNoFile;
