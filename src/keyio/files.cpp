@@ -158,7 +158,6 @@ void CreateOutput(OutputFile& out, const std::string& path) {
   }
   if (out.file == platform::kNoFile && refusal == platform::Refusal::kPermission && plan.in_place) {
     out.file = platform::OpenInPlace(path);
-    out.in_place = out.file != platform::kNoFile;
   }
   if (out.file == platform::kNoFile) Hold(out, kFileError, Quoted("Unable to create file", path));
 }

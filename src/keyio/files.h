@@ -81,7 +81,6 @@ OutputPlan PlanOutput(const platform::OutputSite& site);
 struct OutputFile {
   std::string path;
   bool replacing = false;  // written to a new file, renamed over path at the end
-  bool in_place = false;
   platform::FileHandle file = platform::kNoFile;
   // The first failure to create or write the file. It is held rather than
   // raised, so that it reaches the user where a write after the work would

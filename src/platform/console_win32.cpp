@@ -24,7 +24,8 @@ SMALL_RECT g_window{};   // the visible cells at start-up, what a clear covers
 
 // Text to a file or pipe, in UTF-8.
 void WriteBytes(std::string_view text) {
-  const std::string bytes = win32::Utf8Text(text);
+  std::string holder;
+  const std::string_view bytes = win32::Utf8Text(text, holder);
   const char* data = bytes.data();
   std::size_t size = bytes.size();
   while (size > 0) {

@@ -189,6 +189,15 @@ bool RenameReplacingOpenFile(const std::wstring& target) {
   return renamed;
 }
 
+// What the attributes of a path say stands there.
+PathKind KindOf(DWORD attributes) {
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kNothing;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::kDirectory;
+  // A symbolic link: replaced, never written through.
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathKind::kOther;
+  return PathKind::kFile;
+}
+
 }  // namespace
 
 bool FileExists(const std::string& path) {
@@ -199,14 +208,9 @@ bool FileExists(const std::string& path) {
 
 PathKind KindAt(const std::string& path) {
   // Windows says a device such as NUL is a file; it is none.
-  if (NamesADevice(path)) return PathKind::kOther;
-  const DWORD attributes = AttributesOf(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kNothing;
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::kDirectory;
-  // A symbolic link: replaced, never written through.
-  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathKind::kOther;
-  return PathKind::kFile;
+  return NamesADevice(path) ? PathKind::kOther : KindOf(AttributesOf(path));
 }
+
 
 bool SameFile(const std::string& entry, const std::string& file) {
   BY_HANDLE_FILE_INFORMATION ia{}, ib{};
@@ -284,14 +288,15 @@ OutputSite LookAtOutput(const std::string& path) {
   HANDLE handle = Open(folder, FILE_ADD_FILE, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
   site.folder_takes_files = handle != INVALID_HANDLE_VALUE;
   if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-  site.kind = KindAt(path);
-  if (site.kind == PathKind::kNothing) return site;
   // A device can be neither renamed over nor written as a file: the run
   // would end after all its work with nothing written.
-  if (site.kind == PathKind::kOther && NamesADevice(path)) {
+  if (NamesADevice(path)) {
+    site.kind = PathKind::kOther;
     site.may_rename_over = false;
     return site;
   }
+  site.kind = KindOf(AttributesOf(path));
+  if (site.kind == PathKind::kNothing) return site;
   // The rename needs delete access to what it replaces: a folder or file
   // that denies it, or a user of the file who keeps deleters out (as
   // fopen does), leaves at most writing in place.

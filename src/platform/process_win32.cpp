@@ -79,11 +79,8 @@ void WriteStandardError(std::string_view text) {
     win32::WriteAnsiConsole(error, text);
     return;
   }
-  std::string utf8;  // allocated only for a name that needs it
-  if (text.find('\xED') != std::string_view::npos) {
-    utf8 = win32::Utf8Text(text);
-    text = utf8;
-  }
+  std::string utf8;
+  text = win32::Utf8Text(text, utf8);
   while (!text.empty()) {
     DWORD written = 0;
     const DWORD request = static_cast<DWORD>(text.size() < (1u << 30) ? text.size() : (1u << 30));

@@ -101,16 +101,18 @@ inline std::string Narrow(std::wstring_view wide, UINT code_page) {
 
 // Text for a file or pipe, which expects UTF-8: an unpaired surrogate
 // shows as U+FFFD, as it does on the console; everything else is left as
-// it is.
-inline std::string Utf8Text(std::string_view text) {
-  std::string out(text);
-  for (std::size_t at = 0; (at = out.find('\xED', at)) != std::string::npos; ++at) {
-    if (at + 2 < out.size() && (static_cast<unsigned char>(out[at + 1]) & 0xE0) == 0xA0 &&
-        (static_cast<unsigned char>(out[at + 2]) & 0xC0) == 0x80) {
-      out.replace(at, 3, "\xEF\xBF\xBD");
+// it is. Copied into holder only where a surrogate may stand (its first
+// byte is 0xED), which ordinary text never needs.
+inline std::string_view Utf8Text(std::string_view text, std::string& holder) {
+  if (text.find('\xED') == std::string_view::npos) return text;
+  holder.assign(text);
+  for (std::size_t at = 0; (at = holder.find('\xED', at)) != std::string::npos; ++at) {
+    if (at + 2 < holder.size() && (static_cast<unsigned char>(holder[at + 1]) & 0xE0) == 0xA0 &&
+        (static_cast<unsigned char>(holder[at + 2]) & 0xC0) == 0x80) {
+      holder.replace(at, 3, "\xEF\xBF\xBD");
     }
   }
-  return out;
+  return holder;
 }
 
 // The form of path the file API takes. As typed, unless the full path is
