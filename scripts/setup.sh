@@ -24,8 +24,9 @@ demo_packages="cmake g++ libgtest-dev libbenchmark-dev"
 #   dpkg-dev file      the .deb's dependencies (dpkg-shlibdeps)
 #   groff-base mandoc  manual page checks
 #   lintian            the .deb as Debian's checker sees it
+#   acl                the outputs' ACLs in the tests (setfacl, getfacl)
 test_packages="$demo_packages g++-mingw-w64-x86-64-posix wine64 time util-linux
-  strace clang dpkg-dev file groff-base mandoc lintian"
+  strace clang dpkg-dev file groff-base mandoc lintian acl"
 
 case "${1:-test}" in
   demo) packages=$demo_packages ;;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <regex>
@@ -245,11 +246,18 @@ TEST_F(E2EFaults, AKeyThatChangesDuringTheRun) {
   auto remove = [&] { return ::unlink(key_path.c_str()) == 0; };
   auto restrict = [&] { return ::chmod(key_path.c_str(), 0400) == 0; };
   auto move = [&] { return ::rename(key_path.c_str(), (dir / "moved").c_str()) == 0; };
+  auto touch = [&] { return ::utimensat(AT_FDCWD, key_path.c_str(), nullptr, 0) == 0; };
+  // A key with no name from the start, held by a descriptor (/dev/fd/N).
+  enum Held { kNamed, kDeleted, kMemfd };
+  int held_fd = -1;
+  auto touch_held = [&] { return ::futimens(held_fd, nullptr) == 0; };
+  auto nothing = [] { return true; };
   struct Case {
     std::function<bool()> change;
     std::vector<std::string> args;
     std::string output, finished_bar;  // the bar of a run that ends, or none
     int status;
+    Held held = kNamed;
   } cases[] = {
       {cut, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx", "", 217},
       {rewrite, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx", Bar(64, "Encryption"), 217},
@@ -258,10 +266,24 @@ TEST_F(E2EFaults, AKeyThatChangesDuringTheRun) {
       {cut, {"-d", "key64", "dat#big.tvx", "back"}, "back.dat", "", 217},
       {rewrite, {"-d", "key64", "dat#big.tvx", "back"}, "back.dat", Bar(63, "Decryption"), 217},
       {move, {"-d", "key64", "dat#big.tvx", "back"}, "back.dat", Bar(63, "Decryption"), 0},
+      // Its bytes stay, yet its time says they may not have.
+      {touch, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx", Bar(64, "Encryption"), 217},
+      {nothing, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx", Bar(64, "Encryption"), 0, kDeleted},
+      {nothing, {"-d", "key64", "dat#big.tvx", "back"}, "back.dat", Bar(63, "Decryption"), 0, kMemfd},
+      {touch_held, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx", Bar(64, "Encryption"), 217, kDeleted},
+      {touch_held, {"-d", "key64", "dat#big.tvx", "back"}, "back.dat", Bar(63, "Decryption"), 217, kMemfd},
   };
-  for (const Case& c : cases) {
+  for (Case c : cases) {
     WriteFile(key_path, RandomBytes(65536, 12));
     WriteFile(dir / c.output, "old");
+    if (c.held == kDeleted) {
+      held_fd = ::open(key_path.c_str(), O_RDONLY);  // inherited by the tool
+      ::unlink(key_path.c_str());
+    } else if (c.held == kMemfd) {
+      held_fd = ::memfd_create("key", 0);
+      WriteAll(held_fd, RandomBytes(65536, 12));
+    }
+    if (c.held != kNamed) c.args[1] = "/dev/fd/" + std::to_string(held_fd);
     bool changed = false;
     ToolOptions options;
     options.while_running = [&](int pid) {
@@ -279,11 +301,14 @@ TEST_F(E2EFaults, AKeyThatChangesDuringTheRun) {
     } else {
       EXPECT_EQ(result.out, KeyLine(65536) + c.finished_bar);
     }
+    if (held_fd >= 0) ::close(held_fd);
+    held_fd = -1;
     std::error_code not_moved;
     std::filesystem::rename(dir / "moved", key_path, not_moved);
     WriteFile(key_path, RandomBytes(65536, 12));
     if (c.status == 217) {
-      EXPECT_TRUE(IsFailureReport(result.err, "FileError: Unable to read file \"key64\"")) << result.err;
+      EXPECT_TRUE(IsFailureReport(result.err, "FileError: Unable to read file \"" + c.args[1] + "\""))
+          << result.err;
       EXPECT_TRUE(SameBytes(ReadFile(dir / c.output), "old"));
     } else if (c.args[0] == "-e") {
       EXPECT_EQ(Run({"-d", "key64", c.output, "again"}).status, 0);

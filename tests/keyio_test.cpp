@@ -73,13 +73,18 @@ TEST(Files, AnUncompletedOutputLeavesTheOldFileAndNoTemporaryFile) {
   WriteOutput(nowhere, reinterpret_cast<const std::uint8_t*>("x"), 1);
   EXPECT_EQ(FailureOf([&] { FinishOutput(nowhere); }),
             "FileError: Unable to create file \"" + (dir / "no/such/f") + "\"");
-  // Written in place only as ours or the folder owner's, whatever the
-  // path was found holding before: a third user's file is never opened so.
-  for (const uid_t owner : {uid_t{1}, ::geteuid()}) {
-    ASSERT_EQ(::chown(path.c_str(), owner, 0), 0);
+  // Written in place only as ours, whatever the path was found holding
+  // before: another user's file is never opened so, not even the folder
+  // owner's.
+  struct Owners {
+    uid_t file, folder;
+  } owners[] = {{1, 0}, {1, 1}, {::geteuid(), 1}};
+  for (const Owners& o : owners) {
+    ASSERT_EQ(::chown(dir.path.c_str(), o.folder, 0), 0);
+    ASSERT_EQ(::chown(path.c_str(), o.file, 0), 0);
     const platform::FileHandle file = platform::OpenInPlace(path);
-    EXPECT_EQ(file != platform::kNoFile, owner == ::geteuid()) << owner;
-    EXPECT_EQ(ReadFile(path).size(), owner == ::geteuid() ? 0u : 3u) << owner;
+    EXPECT_EQ(file != platform::kNoFile, o.file == ::geteuid()) << o.file << " " << o.folder;
+    EXPECT_EQ(ReadFile(path).size(), o.file == ::geteuid() ? 0u : 3u) << o.file << " " << o.folder;
     if (file != platform::kNoFile) platform::CloseFile(file);
   }
 }

@@ -88,13 +88,16 @@ std::string DecryptedOutputPath(std::string_view input, std::string_view output)
 
 bool ProbeWritable(const std::string& path) {
   const platform::OutputSite site = platform::LookAtOutput(path);
+  // A folder that keeps what is put in it would keep the probe file, and
+  // the run's temporary file after a failure: nothing is tried there.
+  if (site.folder_keeps_entries) return false;
   if (site.kind == platform::PathKind::kNothing) {
-    // Registered while it exists: an interruption leaves nothing behind.
+    // Registered while it exists: an interruption leaves nothing behind. A
+    // probe file that stays is a failed probe.
     const platform::FileHandle file = platform::CreateNewFile(path);
     if (file == platform::kNoFile) return false;
     platform::CloseFile(file);
-    platform::DeleteTempFile();
-    return true;
+    return platform::DeleteTempFile();
   }
   // Anything else is never truncated or removed here, nor a link followed
   // or a FIFO opened: a failed run must not cost the user what stands

@@ -138,6 +138,7 @@ void Close(OutputFile& out) {
 
 OutputPlan PlanOutput(const platform::OutputSite& site) {
   OutputPlan plan;
+  if (site.folder_keeps_entries) return plan;
   plan.replace = site.kind != platform::PathKind::kDirectory && site.may_rename_over;
   plan.in_place = site.kind == platform::PathKind::kFile && site.may_write_in_place;
   return plan;
@@ -181,10 +182,11 @@ void WriteOutput(OutputFile& out, const std::uint8_t* data, std::int64_t size) {
 }
 
 void FinishOutput(OutputFile& out) {
-  const bool replacing_a_file =
-      out.replacing && platform::KindAt(out.path) != platform::PathKind::kNothing;
-  if (!out.Failed() && replacing_a_file && !platform::SyncFile(out.file)) {
-    Hold(out, kFileError, "Stream write error");
+  if (!out.Failed() && out.replacing) {
+    platform::GiveFinalAccess(out.file, out.path);
+    if (platform::TargetTakenBesideTemp(out.path) && !platform::SyncFile(out.file)) {
+      Hold(out, kFileError, "Stream write error");
+    }
   }
   Close(out);
   if (out.Failed()) std::rethrow_exception(out.failure);

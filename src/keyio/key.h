@@ -38,8 +38,9 @@ void ExpectKeyLookups(std::int64_t count);
 // when the file has no name left (deleted, or another file renamed over
 // it): a mapped key is read as it is at each lookup, so a text made then
 // would belong to no key that exists. chmod, chown, a rename or a new link
-// change nothing that was read. A key read into memory from a pipe has
-// nothing to check.
+// change nothing that was read. A key that had no name when it was loaded
+// is checked by its size and time alone; a key read into memory from a
+// pipe has nothing to check.
 void CheckKeyUnchanged();
 
 // Lets the key go: KeyBytes becomes empty.

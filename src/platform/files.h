@@ -85,10 +85,14 @@ struct OutputSite {
   // A regular file we could open for writing (the existing file as it is).
   bool writable = false;
   // A regular file that may be written in place if it cannot be replaced:
-  // writable, and ours or the folder owner's, never a third user's (the
-  // rule of Linux's fs.protected_regular); on Windows, writable with
-  // nobody else using it.
+  // writable, and ours, or root's in a folder of root's; never another
+  // user's, not even the folder owner's, who could have put it there to
+  // catch what is written. On Windows, writable with nobody else using it.
   bool may_write_in_place = false;
+  // The folder keeps what is put in it (append-only or immutable): neither
+  // a probe file nor a temporary file could be removed again, and nothing
+  // could be renamed over the path.
+  bool folder_keeps_entries = false;
 };
 OutputSite LookAtOutput(const std::string& path);
 
@@ -100,14 +104,23 @@ enum class Refusal {
 };
 
 // Creates a new, empty file in the folder of target under a short name of
-// its own, to be completed and renamed over target (RenameTempOver). It
-// takes over the nine permission bits and the group of a regular file at
-// target; where the group cannot be set, the group loses its bits instead.
-// Anything else there (a link, a FIFO, a device), or nothing, gives it the
-// mode of any new file (0666 less the umask). kNoFile when that fails, with
-// the reason in refusal. From the moment it exists until it is renamed or
-// deleted, an interruption of the process removes it (RemoveTempFileNow).
+// its own, to be completed and renamed over target (RenameTempOver). Only
+// its owner may read it until GiveFinalAccess. kNoFile when that fails,
+// with the reason in refusal. From the moment it exists until it is renamed
+// or deleted, an interruption of the process removes it (RemoveTempFileNow).
 FileHandle CreateTempBeside(const std::string& target, Refusal& refusal);
+
+// Gives the complete temporary file the access it is to have at target:
+// that of our own regular file standing there (its permission bits, group
+// and access ACL), or else what any new file in the folder gets, as if
+// nothing stood there. Whatever fails leaves it with less access, never
+// more: no group bits where its group cannot be set, the owner's bits
+// alone where its ACL cannot be set or the old file cannot be looked at.
+void GiveFinalAccess(FileHandle file, const std::string& target);
+
+// True unless the folder of the temporary file is known to hold nothing
+// at target's name: something there is about to be replaced.
+bool TargetTakenBesideTemp(const std::string& target);
 
 // Creates a new file exclusively at path itself (nothing may stand there
 // yet, not even a link), with read and write permission for all less the
@@ -121,9 +134,9 @@ FileHandle CreateNewFile(const std::string& path);
 bool RenameTempOver(const std::string& target);
 
 // Deletes the temporary file (CreateTempBeside's or CreateNewFile's) and
-// forgets it, in one step as far as an interruption can tell. Nothing when
-// there is none.
-void DeleteTempFile();
+// forgets it, in one step as far as an interruption can tell. False when
+// it could not be deleted; true when it was, or there was none.
+bool DeleteTempFile();
 
 // Removes the temporary file, if there is one. Safe in a signal handler or
 // a console control handler: it neither allocates nor locks.

@@ -10,8 +10,11 @@
 #include <ctime>
 #include <pthread.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace platform {
@@ -109,18 +112,129 @@ PathKind KindOf(const struct stat& st) {
   return PathKind::kOther;
 }
 
-// Whose regular file may be written in place: ours or the folder owner's,
-// never a third user's (the rule of Linux's fs.protected_regular).
+// Whose regular file may be written in place: ours, or root's in a folder
+// of root's (a locked folder of the system's). Never another user's: in a
+// folder that user owns, a file of theirs may have been put there to catch
+// what we write.
 bool MayWriteInPlace(const struct stat& file, const std::string& path) {
   struct stat folder {};
   return file.st_uid == ::geteuid() ||
-         (::stat(FolderOf(path).c_str(), &folder) == 0 && file.st_uid == folder.st_uid);
+         (file.st_uid == 0 && ::stat(FolderOf(path).c_str(), &folder) == 0 && folder.st_uid == 0);
+}
+
+// True when the folder is append-only or immutable: what is put in it can
+// be neither removed nor renamed over. Asked of the folder itself through
+// statx, which needs no read permission, or where the file system does not
+// say so there, through the flags of an open of it; false when neither can
+// tell.
+bool KeepsEntries(const std::string& folder) {
+  constexpr unsigned kKeeps = STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE;
+  struct statx sx {};
+  if (::statx(AT_FDCWD, folder.c_str(), 0, 0, &sx) == 0 && (sx.stx_attributes_mask & kKeeps) == kKeeps) {
+    return (sx.stx_attributes & kKeeps) != 0;
+  }
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  int flags = 0;
+  const bool keeps = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                     (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+  ::close(fd);
+  return keeps;
 }
 
 mode_t NewFileMode() {
   const mode_t mask = ::umask(0);
   ::umask(mask);
   return 0666 & ~mask;
+}
+
+// ---- The access a new output is given ----
+
+// POSIX ACLs as the kernel hands them over in extended attributes: a
+// version word, then one entry of tag, permissions and id per line of the
+// ACL, all little-endian.
+constexpr const char* kAccessAcl = "system.posix_acl_access";
+constexpr const char* kDefaultAcl = "system.posix_acl_default";
+constexpr std::size_t kAclHeader = 4, kAclEntry = 8;
+constexpr unsigned kUserObj = 0x01, kGroupObj = 0x04, kMask = 0x10, kOther = 0x20;
+
+unsigned AclTag(const std::string& acl, std::size_t at) {
+  return static_cast<unsigned char>(acl[at]) | static_cast<unsigned char>(acl[at + 1]) << 8;
+}
+unsigned AclPerm(const std::string& acl, std::size_t at) {
+  return static_cast<unsigned char>(acl[at + 2]) | static_cast<unsigned char>(acl[at + 3]) << 8;
+}
+void SetAclPerm(std::string& acl, std::size_t at, unsigned perm) {
+  acl[at + 2] = static_cast<char>(perm & 0xFF);
+  acl[at + 3] = static_cast<char>(perm >> 8);
+}
+// Offset of the entry with the given tag; 0 (inside the header) when there
+// is none.
+std::size_t AclFind(const std::string& acl, unsigned tag) {
+  for (std::size_t at = kAclHeader; at + kAclEntry <= acl.size(); at += kAclEntry) {
+    if (AclTag(acl, at) == tag) return at;
+  }
+  return 0;
+}
+
+// The access a new file is to have: its permission bits, and its access
+// ACL (empty for none), which where it exists decides those bits too.
+struct Access {
+  mode_t mode = 0600;
+  std::string acl;
+  // The group bits go; with an ACL they are its mask, or its owning group's
+  // entry where it has no mask.
+  void DropGroupBits() {
+    mode &= ~static_cast<mode_t>(S_IRWXG);
+    if (acl.empty()) return;
+    const std::size_t mask = AclFind(acl, kMask);
+    const std::size_t group = mask != 0 ? mask : AclFind(acl, kGroupObj);
+    if (group != 0) SetAclPerm(acl, group, 0);
+  }
+};
+
+// Reads an ACL attribute of the file open at fd, which may be an O_PATH
+// descriptor: through /proc, since the calls on descriptors refuse those.
+// True with acl empty when the file has none or its file system has no
+// ACLs; false when that cannot be told.
+bool ReadAcl(int fd, const char* name, std::string& acl) {
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  acl.clear();
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const ssize_t size = ::getxattr(path.c_str(), name, nullptr, 0);
+    if (size < 0) return errno == ENODATA || errno == EOPNOTSUPP;
+    acl.resize(static_cast<std::size_t>(size));
+    const ssize_t got = ::getxattr(path.c_str(), name, acl.data(), acl.size());
+    if (got >= 0) {
+      acl.resize(static_cast<std::size_t>(got));
+      return true;
+    }
+    if (errno != ERANGE) return false;  // ERANGE: it grew meanwhile
+  }
+  return false;
+}
+
+// Our own regular file's access, to be handed on whole.
+bool AccessOfOwnFile(int old, const struct stat& st, Access& access) {
+  access.mode = st.st_mode & 0777;
+  return ReadAcl(old, kAccessAcl, access.acl);
+}
+
+// What a file made anew in the folder gets: 0666 less the umask; or where
+// the folder has a default ACL, that ACL, limited by 0666 as the kernel
+// limits it when it makes a file (the umask then plays no part).
+bool AccessOfNewFile(int folder, Access& access) {
+  access.mode = NewFileMode();
+  if (!ReadAcl(folder, kDefaultAcl, access.acl)) return false;
+  if (access.acl.empty()) return true;
+  const std::size_t mask = AclFind(access.acl, kMask);
+  const std::size_t group = mask != 0 ? mask : AclFind(access.acl, kGroupObj);
+  const std::size_t user = AclFind(access.acl, kUserObj), other = AclFind(access.acl, kOther);
+  if (user == 0 || group == 0 || other == 0) return false;
+  for (const std::size_t at : {user, group, other}) SetAclPerm(access.acl, at, AclPerm(access.acl, at) & 06);
+  access.mode = static_cast<mode_t>(AclPerm(access.acl, user) << 6 | AclPerm(access.acl, group) << 3 |
+                                    AclPerm(access.acl, other));
+  return true;
 }
 
 // True for a file of the kernel's own file systems, whose size says nothing
@@ -221,6 +335,7 @@ OutputSite LookAtOutput(const std::string& path) {
   OutputSite site;
   const std::string folder = FolderOf(path);
   site.folder_takes_files = ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+  site.folder_keeps_entries = KeepsEntries(folder);
   struct stat entry {}, dir {};
   if (::lstat(path.c_str(), &entry) != 0) return site;
   site.kind = KindOf(entry);
@@ -259,27 +374,56 @@ FileHandle CreateTempBeside(const std::string& target, Refusal& refusal) {
     ::close(folder);
     return kNoFile;
   }
-  // Made private. A regular file it replaces hands on its nine permission
-  // bits, never set-user-ID, set-group-ID or sticky: those do not travel
-  // with new content. The bits were given for its group: the new file
-  // takes that group where we may set it, and where we may not, the group
-  // loses its access rather than hand it to the group the new file got
-  // (ours, or a set-group-ID folder's). A link is not followed, so the
-  // mode of what it points to (0666 for /dev/null) never reaches a new
-  // file that may hold a secret; it and anything else get the mode of a
-  // new file.
-  struct stat old {}, made {};
-  mode_t mode = NewFileMode();
-  if (::fstatat(folder, NameOf(target).c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
-      S_ISREG(old.st_mode)) {
-    mode = old.st_mode & 0777;
-    if (::fstat(fd, &made) == 0 && made.st_gid != old.st_gid &&
-        ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
-      mode &= ~static_cast<mode_t>(S_IRWXG);
-    }
-  }
-  ::fchmod(fd, mode);
+  // Made 0600, the text it receives is ours alone until GiveFinalAccess. A
+  // default ACL of the folder is masked to nothing by the same mode.
   return fd;
+}
+
+void GiveFinalAccess(FileHandle file, const std::string& target) {
+  const int fd = Fd(file);
+  const int folder = g_temp_set.load(std::memory_order_acquire) ? g_temp_folder : -1;
+  if (folder < 0) return;
+  // Only our own regular file hands on its access: anyone may have put
+  // anything else there (in /tmp, or any folder others may write), and its
+  // mode, group or ACL must never decide who reads the new text. Nor does
+  // a link: the mode of what it points to (0666 for /dev/null) is not ours
+  // to give. Set-user-ID, set-group-ID and sticky never travel with new
+  // content.
+  const int old = ::openat(folder, NameOf(target).c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  Access access;
+  if (old < 0) {
+    // Only a path with nothing at it is new; what could not be looked at
+    // stays ours alone.
+    if (errno != ENOENT || !AccessOfNewFile(folder, access)) return;
+  } else {
+    struct stat st {};
+    const bool known = ::fstat(old, &st) == 0;
+    const bool own = known && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+    const bool looked = known && (own ? AccessOfOwnFile(old, st, access) : AccessOfNewFile(folder, access));
+    ::close(old);
+    if (!looked) return;
+    // The bits were given for the old file's group: the new file takes that
+    // group, or the group loses them rather than pass to the group the new
+    // file got (ours, or a set-group-ID folder's).
+    if (own && ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0) access.DropGroupBits();
+  }
+  // A file never shows more than the ACL allows: the ACL replaces the one it
+  // may have inherited, or goes where the old file had none; where either
+  // fails, the owner's bits alone.
+  const bool acl_set = access.acl.empty()
+      ? ::fremovexattr(fd, kAccessAcl) == 0 || errno == ENODATA || errno == EOPNOTSUPP
+      : ::fsetxattr(fd, kAccessAcl, access.acl.data(), access.acl.size(), 0) == 0;
+  if (!acl_set) {
+    ::fchmod(fd, access.mode & S_IRWXU);
+  } else if (access.acl.empty()) {
+    ::fchmod(fd, access.mode);
+  }
+}
+
+bool TargetTakenBesideTemp(const std::string& target) {
+  if (!g_temp_set.load(std::memory_order_acquire)) return true;
+  struct stat st {};
+  return ::fstatat(g_temp_folder, NameOf(target).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
 }
 
 FileHandle CreateNewFile(const std::string& path) {
@@ -301,12 +445,14 @@ bool RenameTempOver(const std::string& target) {
   return true;
 }
 
-void DeleteTempFile() {
+bool DeleteTempFile() {
   // No moment in which the handler would remove a name that may meanwhile
   // be someone else's file, nor one in which our file stands unknown to it.
   const SignalsHeldOff held;
-  if (g_temp_set.load(std::memory_order_acquire)) ::unlinkat(g_temp_folder, g_temp_name, 0);
+  const bool deleted = !g_temp_set.load(std::memory_order_acquire) ||
+                       ::unlinkat(g_temp_folder, g_temp_name, 0) == 0;
   Forget();
+  return deleted;
 }
 
 void RemoveTempFileNow() {
@@ -317,12 +463,13 @@ FileHandle OpenInPlace(const std::string& path) {
   // Truncated only once known to be a regular file that may be written in
   // place: a device or FIFO, or a third user's file, that took its place is
   // left alone.
+  // Truncated last: a check that fails leaves the old content whole.
   int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) return kNoFile;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !MayWriteInPlace(st, path) ||
-      ::ftruncate(fd, 0) != 0 ||
-      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !MayWriteInPlace(st, path) || flags < 0 ||
+      ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || ::ftruncate(fd, 0) != 0) {
     ::close(fd);
     return kNoFile;
   }

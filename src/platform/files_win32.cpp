@@ -369,10 +369,19 @@ bool RenameTempOver(const std::string& target) {
   return true;
 }
 
-void DeleteTempFile() {
-  if (g_temp_set) DeleteFileW(g_temp_path);
+bool DeleteTempFile() {
+  const bool deleted = !g_temp_set || DeleteFileW(g_temp_path) != 0;
   InterlockedExchange(&g_temp_set, 0);
+  return deleted;
 }
+
+void GiveFinalAccess(FileHandle, const std::string&) {
+  // A new file in a folder inherits the folder's access control list from
+  // the start, and private until then is not needed: others are kept out
+  // of it by its share mode while it is written.
+}
+
+bool TargetTakenBesideTemp(const std::string& target) { return KindAt(target) != PathKind::kNothing; }
 
 void RemoveTempFileNow() {
   // An open file goes once its last handle closes: as the process ends.
