@@ -43,6 +43,9 @@ add_custom_target(talvex_source_date ALL
           -P "${PROJECT_SOURCE_DIR}/cmake/source_date.cmake"
   BYPRODUCTS "${TALVEX_MANUAL_PAGE}" "${TALVEX_EPOCH_FILE}"
   VERBATIM)
+# What the install needs comes with the tool: `--target talvex` (as
+# scripts/demo.sh builds) leaves a tree that `cmake --install` can install.
+add_dependencies(talvex talvex_source_date)
 
 if(WIN32)
   # The file properties Windows shows for talvex.exe, and the application
