@@ -13,7 +13,8 @@
 #   completion  the bash completion's candidates, asked as bash asks
 #   deb         cpack -G DEB: its files, dependencies, version, changelog
 #               and licence; made twice, the same bytes, every time stamp
-#               the source's; round trip with the packed tool
+#               the source's; round trip with the packed tool; installed
+#               and removed by dpkg in a root of its own, nothing left
 #   lintian     lintian on the .deb: no error, no warning
 #   zip         cpack -G ZIP of the Windows cross build: talvex.exe with its
 #               version resource and manifest, README.txt and LICENSE
@@ -122,6 +123,26 @@ install_after_demo() {
   left=$(find "$prefix" ! -type d -o -name '*talvex*' | head -n 5)
   [ -z "$left" ] || fail "README's uninstall left $left"
   echo "README's install right after scripts/demo.sh, in a fresh copy of the source: every file in ~/.local, all gone after its uninstall"
+}
+
+# The .deb installed and removed again, as README's `apt-get install` and
+# `apt-get remove talvex` do: apt-get hands both to dpkg, which works here
+# in a root of its own, so that the machine's own packages stay as they
+# are. The removal must take away every file and folder of the package.
+installed_and_removed() {
+  need dpkg
+  root=$work/dpkg_root
+  mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/triggers"
+  : >"$root/var/lib/dpkg/status"
+  : >"$root/var/lib/dpkg/available"
+  dpkg --root="$root" --force-depends --force-script-chrootless -i "$1" >"$work/dpkg.log" 2>&1 ||
+    fail "dpkg -i failed: $(cat "$work/dpkg.log")"
+  [ -x "$root/usr/bin/talvex" ] || fail "dpkg -i installed no usr/bin/talvex"
+  dpkg --root="$root" --force-script-chrootless -r talvex >"$work/dpkg.log" 2>&1 ||
+    fail "dpkg -r talvex failed: $(cat "$work/dpkg.log")"
+  left=$(find "$root" -path "$root/var" -prune -o ! -path "$root" -print | head -n 5)
+  [ -z "$left" ] || fail "removing the package left $left"
+  echo "$(basename "$1") installed and removed again: nothing left"
 }
 
 case "$check" in
@@ -293,6 +314,7 @@ deb)
   cmp "$first" "$deb" || fail "two packages of the same build differ"
   echo "$(basename "$deb"): $(wc -c <"$deb") bytes, made twice the same, stamped $stamp; Depends: $depends"
   round_trip "$work/root/usr/bin/talvex"
+  installed_and_removed "$deb"
   ;;
 
 lintian)
@@ -373,21 +395,24 @@ zip)
   done
   cmp "$top/talvex.exe" "$windows_build/talvex.exe" || fail "the zip's talvex.exe is not the Windows build"
   [ "$(head -c 2 "$top/talvex.exe")" = MZ ] || fail "the zip's talvex.exe is no Windows executable"
-  cmp "$top/LICENSE" "$source/LICENSE" || fail "the zip's LICENSE differs"
-  # The Windows readme: CR LF throughout, filled in, and telling what a
-  # Windows user needs, in the tool's own words where it quotes them.
+  # The readme and the licence: CR LF throughout, as Notepad reads them.
+  for file in LICENSE README.txt; do
+    [ "$(grep -c "$(printf '\r')\$" "$top/$file")" = "$(wc -l <"$top/$file")" ] &&
+      [ -z "$(tail -c 1 "$top/$file" | tr -d '\n')" ] || fail "$file has lines that do not end in CR LF"
+  done
+  tr -d '\r' <"$top/LICENSE" | cmp - "$source/LICENSE" || fail "the zip's LICENSE differs"
+  # The Windows readme: filled in, and telling what a Windows user needs,
+  # in the tool's own words where it quotes them (the wine suite runs its
+  # examples).
   readme=$top/README.txt
-  [ "$(grep -c "$(printf '\r')\$" "$readme")" = "$(wc -l <"$readme")" ] && [ -z "$(tail -c 1 "$readme" | tr -d '\n')" ] ||
-    fail "README.txt has lines that do not end in CR LF"
   ! grep -n '@[A-Z_]*@' "$readme" || fail "README.txt keeps placeholders of its template"
   tr -d '\r' <"$readme" >"$work/readme.txt"
   for text in "talvex $version for Windows" 'talvex.exe -e KEYFILE INPUTFILE OUTPUTFILE.tvx' \
               'talvex.exe -d KEYFILE INPUTFILE.tvx OUTPUTFILE' 'talvex.exe -t KEYFILE INPUTFILE.tvx' \
-              '$b = New-Object byte[] 1000000; [Security.Cryptography.RandomNumberGenerator]::Create().GetBytes($b); [IO.File]::WriteAllBytes("$PWD\key.bin", $b)' \
-              "powershell -NoProfile -Command \"\$b = New-Object byte[] 1000000;" \
-              'talvex.exe -d key.bin ab.tvx out gives out.ab on Windows' '"Cannot write to OUTPUTFILE: "' \
-              'OUTPUTFILE must not be the INPUTFILE' 'KEYFILE SIZE: 4096 bytes -> 16 bit encryption' \
-              'Security' 'no integrity check' 'MIT licence'; do
+              'PS C:\work> if (Test-Path key.bin) {' 'C:\work>if exist key.bin (' \
+              'PS C:\work> .\talvex.exe -e key.bin photo.jpg vault.tvx' "TalvexCMD v $version" \
+              '"Cannot write to OUTPUTFILE: "' 'To remove talvex, delete the folder.' \
+              'Security' 'no integrity check' 'MIT licence' 'talvex(1)'; do
     grep -qF -e "$text" "$work/readme.txt" || fail "README.txt does not say $text"
   done
   # The version resource, read back from the executable's UTF-16 strings.
