@@ -459,6 +459,8 @@ readme)
   readme=$source/README.md
   lines=$(wc -l <"$readme")
   [ "$lines" -le 250 ] || fail "README.md has $lines lines; the front page keeps to 250"
+  ! grep -o 'talvex[-_][0-9][0-9.]*[0-9]' "$readme" | grep -v -x -e "talvex-$version" -e "talvex_$version" ||
+    fail "README.md names the release files of another version than $version"
   awk '/^```console$/ { inside = 1; next } /^```/ { inside = 0 } inside' "$readme" >"$work/transcript"
   for word in -e -d -t -i -h; do
     grep -q "^\$ talvex $word" "$work/transcript" || fail "README.md shows no transcript of talvex $word"
