@@ -7,7 +7,7 @@
 #   finds (cpack -G DEB, in the build tree).
 # Windows (the MinGW cross build): talvex.exe, with a version resource for
 #   its file properties and an application manifest, the Windows readme
-#   README.txt (doc/README.txt.in, CR LF) and LICENSE side by side, packed
+#   README.txt (doc/README.txt.in) and LICENSE side by side, both CR LF, packed
 #   as a .zip (cpack -G ZIP, in build-win).
 # scripts/package.sh makes both. Packages made twice from the same commit
 # are the same bytes: the manual page and every time stamp are dated by the
@@ -43,6 +43,9 @@ add_custom_target(talvex_source_date ALL
           -P "${PROJECT_SOURCE_DIR}/cmake/source_date.cmake"
   BYPRODUCTS "${TALVEX_MANUAL_PAGE}" "${TALVEX_EPOCH_FILE}"
   VERBATIM)
+# What the install needs comes with the tool: `--target talvex` (as
+# scripts/demo.sh builds) leaves a tree that `cmake --install` can install.
+add_dependencies(talvex talvex_source_date)
 
 if(WIN32)
   # The file properties Windows shows for talvex.exe, and the application
@@ -59,11 +62,13 @@ if(WIN32)
   set_source_files_properties("${PROJECT_BINARY_DIR}/talvex.rc" PROPERTIES
                               OBJECT_DEPENDS "${TALVEX_MANIFEST}")
 
-  # The readme for Windows users, in the line ends Notepad has always read.
+  # The readme and the licence for Windows users, in the line ends Notepad
+  # has always read.
   configure_file(doc/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
+  configure_file(LICENSE LICENSE @ONLY NEWLINE_STYLE CRLF)
 
   install(TARGETS talvex RUNTIME DESTINATION .)
-  install(FILES "${PROJECT_BINARY_DIR}/README.txt" LICENSE DESTINATION .)
+  install(FILES "${PROJECT_BINARY_DIR}/README.txt" "${PROJECT_BINARY_DIR}/LICENSE" DESTINATION .)
   set(CPACK_GENERATOR ZIP)
 else()
   # The licence in Debian's machine-readable form; Debian calls this

@@ -2,7 +2,7 @@
 # Makes the installable packages in OUTDIR (default out/):
 #   talvex_VERSION_ARCH.deb   Linux release build: bin/talvex, the manual
 #                             page, bash completion, copyright, changelog
-#   talvex-VERSION-win64.zip  Windows cross build: talvex.exe, README.md, LICENSE
+#   talvex-VERSION-win64.zip  Windows cross build: talvex.exe, README.txt, LICENSE
 # The .deb comes from its own release tree build-pkg (the tool alone, no
 # tests or benchmarks); the .zip from build-win (scripts/build-windows.sh),
 # skipped with a message where the MinGW-w64 cross compiler is missing.

@@ -3,7 +3,8 @@
 # bash completion, the .deb and the Windows .zip.
 # Usage: package_checks.sh CHECK BUILD_DIR SOURCE_DIR VERSION [WINDOWS_BUILD_DIR]
 #   install     cmake --install into a DESTDIR: every file in place; round
-#               trip with the installed tool
+#               trip with the installed tool; README's install from source
+#               right after scripts/demo.sh, and its uninstall
 #   manual      the manual page the build dated: groff and mandoc lint, the
 #               texts it quotes from the tool match what the tool prints,
 #               the command lines of EXIT STATUS and EXAMPLES print what
@@ -12,10 +13,13 @@
 #   completion  the bash completion's candidates, asked as bash asks
 #   deb         cpack -G DEB: its files, dependencies, version, changelog
 #               and licence; made twice, the same bytes, every time stamp
-#               the source's; round trip with the packed tool
+#               the source's; round trip with the packed tool; installed
+#               and removed by dpkg in a root of its own, nothing left
 #   lintian     lintian on the .deb: no error, no warning
 #   zip         cpack -G ZIP of the Windows cross build: talvex.exe with its
 #               version resource and manifest, README.txt and LICENSE
+#   readme      README.md: at most 250 lines, its transcripts print what
+#               it shows, its key recipe run twice keeps the first key
 # Exit 77 (skipped) when a tool a check needs is missing; under CI
 # (CI=true) that is a failure instead.
 set -eu
@@ -84,6 +88,63 @@ round_trip() {
   echo "round trip with $tool: encrypted, tested, decrypted, equal"
 }
 
+# README's install from source, in a fresh copy of the source tree: its
+# first block (scripts/demo.sh, then cmake --install into ~/.local) run
+# as written, with HOME a folder of the check's own; then its second
+# block, which must take away every file that the install put there.
+install_after_demo() {
+  need git
+  clone=$work/clone home=$work/home
+  mkdir -p "$clone" "$home"
+  (cd "$source" && git ls-files -z --cached --others --exclude-standard |
+    xargs -0 sh -c 'for f; do [ ! -f "$f" ] || cp --parents -p "$f" "$0" || exit 1; done' "$clone") ||
+    fail "could not copy the source tree's files (git ls-files)"
+  awk '/^### From source$/ { inside = 1; next } /^##/ { inside = 0 }
+       inside && /^```sh$/ { block++; code = 1; next } /^```$/ { code = 0 }
+       inside && code { print > (dir "/from_source" block ".sh") }' dir="$work" "$source/README.md"
+  [ -s "$work/from_source1.sh" ] && [ -s "$work/from_source2.sh" ] ||
+    fail "README.md's From source shows no install and uninstall blocks"
+  grep -q '^sh scripts/demo.sh' "$work/from_source1.sh" || fail "README.md's install does not start with the demo"
+  (cd "$clone" && HOME=$home sh -e "$work/from_source1.sh") >"$work/from_source.log" 2>&1 ||
+    fail "README's install after the demo failed: $(grep -v -e "^[*0]" -e "^$" "$work/from_source.log" | tail -n 12)"
+  prefix=$home/.local
+  for file in bin/talvex share/man/man1/talvex.1 share/bash-completion/completions/talvex \
+              share/doc/talvex/copyright share/doc/talvex/changelog; do
+    [ -f "$prefix/$file" ] || fail "README's install after the demo put no $file in ~/.local"
+  done
+  "$prefix/bin/talvex" -h | grep -qF "v $version" || fail "the talvex installed after the demo is not version $version"
+  if command -v man >/dev/null 2>&1; then
+    found=$(cd "$home" && HOME=$home PATH="$prefix/bin:/usr/bin:/bin" MANPATH='' man -w talvex 2>&1) || true
+    [ "$found" = "$prefix/share/man/man1/talvex.1" ] ||
+      fail "with ~/.local/bin on PATH, man finds '$found', not the page installed there"
+  fi
+  (cd "$clone" && HOME=$home sh -e "$work/from_source2.sh") >>"$work/from_source.log" 2>&1 ||
+    fail "README's uninstall failed: $(tail -n 20 "$work/from_source.log")"
+  left=$(find "$prefix" ! -type d -o -name '*talvex*' | head -n 5)
+  [ -z "$left" ] || fail "README's uninstall left $left"
+  echo "README's install right after scripts/demo.sh, in a fresh copy of the source: every file in ~/.local, all gone after its uninstall"
+}
+
+# The .deb installed and removed again, as README's `apt-get install` and
+# `apt-get remove talvex` do: apt-get hands both to dpkg, which works here
+# in a root of its own, so that the machine's own packages stay as they
+# are. The removal must take away every file and folder of the package.
+installed_and_removed() {
+  need dpkg
+  root=$work/dpkg_root
+  mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/triggers"
+  : >"$root/var/lib/dpkg/status"
+  : >"$root/var/lib/dpkg/available"
+  dpkg --root="$root" --force-depends --force-script-chrootless -i "$1" >"$work/dpkg.log" 2>&1 ||
+    fail "dpkg -i failed: $(cat "$work/dpkg.log")"
+  [ -x "$root/usr/bin/talvex" ] || fail "dpkg -i installed no usr/bin/talvex"
+  dpkg --root="$root" --force-script-chrootless -r talvex >"$work/dpkg.log" 2>&1 ||
+    fail "dpkg -r talvex failed: $(cat "$work/dpkg.log")"
+  left=$(find "$root" -path "$root/var" -prune -o ! -path "$root" -print | head -n 5)
+  [ -z "$left" ] || fail "removing the package left $left"
+  echo "$(basename "$1") installed and removed again: nothing left"
+}
+
 case "$check" in
 install)
   root=$work/root
@@ -98,6 +159,7 @@ install)
     fail "installed bash completion differs"
   cmp "$root/usr/share/doc/talvex/copyright" "$build/doc/copyright" || fail "installed copyright differs"
   round_trip "$root/usr/bin/talvex"
+  install_after_demo
   ;;
 
 manual)
@@ -161,22 +223,31 @@ manual)
   size_line=$(cd "$work/key" && "$tool" -t key.bin missing.tvx | grep '^KEYFILE SIZE: ') ||
     fail "no key size line from talvex -t"
   grep -qF -e "$size_line" "$work/page.txt" || fail "the page does not quote the key size line: $size_line"
-  # The command lines that EXIT STATUS and EXAMPLES show after "$ ", run in
-  # that order in a folder of their own, print what the page shows under
-  # them: blank lines aside, any code addresses in a failure report ("  ..."
-  # stands for more of them). The folder starts with what the page takes as
-  # given: key.bin, photo.jpg, and a locked.jpg that the user may not read
-  # (as nobody when run as root, whom no mode keeps out).
-  sed -n '/^\.SH \(EXIT STATUS\|EXAMPLES\)$/,/^\.SH/{/^\.EX$/,/^\.EE$/p}' "$page" | grep -v '^\.E[XE]$' |
-    sed "s/\\\\-/-/g; s/\\\\(aq/'/g" >"$work/transcript"
+  # The command lines that EXAMPLES and EXIT STATUS show after "$ ", run in
+  # that order (EXAMPLES makes the key) in a folder of their own, print what
+  # the page shows under them: blank lines aside, any code addresses in a
+  # failure report ("  ..." stands for more of them). A transcript is an
+  # example block whose first line is a command. The folder starts with
+  # what the page takes as given: photo.jpg, and a locked.jpg that the user
+  # may not read (as nobody when run as root, whom no mode keeps out).
+  for section in EXAMPLES 'EXIT STATUS'; do
+    awk -v section=".SH $section" '
+      /^\.SH/ { inside = ($0 == section) }
+      inside && /^\.EX$/ { block = ""; lines = 0; next }
+      inside && /^\.EE$/ { if (first ~ /^\$ /) printf "%s", block; lines = -1; next }
+      inside && lines >= 0 { if (lines++ == 0) first = $0; block = block $0 "\n" }
+      { if (!inside) lines = -1 }' lines=-1 "$page"
+  done | sed "s/\\\\-/-/g; s/\\\\(aq/'/g" >"$work/transcript"
   shown() { sed 's/\$[0-9A-F]\{8,16\}/$ADDRESS/g' | grep -v -e '^$' -e '^  \.\.\.$' | uniq; }
   grep -v '^\$ ' "$work/transcript" | shown >"$work/shown"
   {
-    echo 'head -c 1000000 /dev/urandom >key.bin; head -c 300000 /dev/urandom >photo.jpg'
+    echo 'head -c 300000 /dev/urandom >photo.jpg'
     echo 'cp photo.jpg locked.jpg; chmod 0 locked.jpg'
     sed -n 's/^\$ //p' "$work/transcript"
   } >"$work/examples.sh"
   [ "$(grep -c '^talvex ' "$work/examples.sh")" -ge 5 ] || fail "EXAMPLES and EXIT STATUS show no transcript"
+  grep -q '^(set -C; head -c [0-9]* /dev/urandom > key.bin)$' "$work/examples.sh" ||
+    fail "EXAMPLES makes no key, or makes it in a way that may write over one"
   as_user=""
   if [ "$(id -u)" = 0 ]; then
     need setpriv
@@ -243,6 +314,7 @@ deb)
   cmp "$first" "$deb" || fail "two packages of the same build differ"
   echo "$(basename "$deb"): $(wc -c <"$deb") bytes, made twice the same, stamped $stamp; Depends: $depends"
   round_trip "$work/root/usr/bin/talvex"
+  installed_and_removed "$deb"
   ;;
 
 lintian)
@@ -323,21 +395,24 @@ zip)
   done
   cmp "$top/talvex.exe" "$windows_build/talvex.exe" || fail "the zip's talvex.exe is not the Windows build"
   [ "$(head -c 2 "$top/talvex.exe")" = MZ ] || fail "the zip's talvex.exe is no Windows executable"
-  cmp "$top/LICENSE" "$source/LICENSE" || fail "the zip's LICENSE differs"
-  # The Windows readme: CR LF throughout, filled in, and telling what a
-  # Windows user needs, in the tool's own words where it quotes them.
+  # The readme and the licence: CR LF throughout, as Notepad reads them.
+  for file in LICENSE README.txt; do
+    [ "$(grep -c "$(printf '\r')\$" "$top/$file")" = "$(wc -l <"$top/$file")" ] &&
+      [ -z "$(tail -c 1 "$top/$file" | tr -d '\n')" ] || fail "$file has lines that do not end in CR LF"
+  done
+  tr -d '\r' <"$top/LICENSE" | cmp - "$source/LICENSE" || fail "the zip's LICENSE differs"
+  # The Windows readme: filled in, and telling what a Windows user needs,
+  # in the tool's own words where it quotes them (the wine suite runs its
+  # examples).
   readme=$top/README.txt
-  [ "$(grep -c "$(printf '\r')\$" "$readme")" = "$(wc -l <"$readme")" ] && [ -z "$(tail -c 1 "$readme" | tr -d '\n')" ] ||
-    fail "README.txt has lines that do not end in CR LF"
   ! grep -n '@[A-Z_]*@' "$readme" || fail "README.txt keeps placeholders of its template"
   tr -d '\r' <"$readme" >"$work/readme.txt"
   for text in "talvex $version for Windows" 'talvex.exe -e KEYFILE INPUTFILE OUTPUTFILE.tvx' \
               'talvex.exe -d KEYFILE INPUTFILE.tvx OUTPUTFILE' 'talvex.exe -t KEYFILE INPUTFILE.tvx' \
-              '$b = New-Object byte[] 1000000; [Security.Cryptography.RandomNumberGenerator]::Create().GetBytes($b); [IO.File]::WriteAllBytes("$PWD\key.bin", $b)' \
-              "powershell -NoProfile -Command \"\$b = New-Object byte[] 1000000;" \
-              'talvex.exe -d key.bin ab.tvx out gives out.ab on Windows' '"Cannot write to OUTPUTFILE: "' \
-              'OUTPUTFILE must not be the INPUTFILE' 'KEYFILE SIZE: 4096 bytes -> 16 bit encryption' \
-              'Security' 'no integrity check' 'MIT licence'; do
+              'PS C:\work> if (Test-Path key.bin) {' 'C:\work>if exist key.bin (' \
+              'PS C:\work> .\talvex.exe -e key.bin photo.jpg vault.tvx' "TalvexCMD v $version" \
+              '"Cannot write to OUTPUTFILE: "' 'To remove talvex, delete the folder.' \
+              'Security' 'no integrity check' 'MIT licence' 'talvex(1)'; do
     grep -qF -e "$text" "$work/readme.txt" || fail "README.txt does not say $text"
   done
   # The version resource, read back from the executable's UTF-16 strings.
@@ -374,7 +449,64 @@ zip)
     "(Windows 10 and 11, long paths, UTF-8), README.txt (CR LF), LICENSE"
   ;;
 
+readme)
+  # README.md, the front page: at most 250 lines, and every example a
+  # transcript (a ```console block: "$ " and a command, then what it
+  # prints) that, run in that order by bash in a folder of its own holding
+  # photo.jpg, prints what the page shows: blank lines and blanks at the
+  # ends of lines aside.
+  need bash
+  readme=$source/README.md
+  lines=$(wc -l <"$readme")
+  [ "$lines" -le 250 ] || fail "README.md has $lines lines; the front page keeps to 250"
+  ! grep -o 'talvex[-_][0-9][0-9.]*[0-9]' "$readme" | grep -v -x -e "talvex-$version" -e "talvex_$version" ||
+    fail "README.md names the release files of another version than $version"
+  awk '/^```console$/ { inside = 1; next } /^```/ { inside = 0 } inside' "$readme" >"$work/transcript"
+  for word in -e -d -t -i -h; do
+    grep -q "^\$ talvex $word" "$work/transcript" || fail "README.md shows no transcript of talvex $word"
+  done
+  ! grep -n -v -e '^\$ ' "$readme" | grep -n -e '^[0-9]*:\$ ' >/dev/null ||
+    fail "README.md shows a command outside a transcript"
+  shown() { sed 's/[[:blank:]]*$//' | grep -v '^$'; }
+  grep -v '^\$ ' "$work/transcript" | shown >"$work/shown"
+  sed -n 's/^\$ //p' "$work/transcript" >"$work/commands.sh"
+  mkdir -p "$work/readme/bin"
+  cp "$build/talvex" "$work/readme/bin/talvex"
+  head -c 300000 /dev/urandom >"$work/readme/photo.jpg"
+  # Each command by a bash of its own, in a folder of its own holding
+  # photo.jpg; a failing command shows what it printed.
+  (cd "$work/readme" && PATH="$PWD/bin:$PATH" &&
+    while IFS= read -r command; do bash -c "$command" </dev/null || true; done <"$work/commands.sh" 2>&1) |
+    shown >"$work/printed"
+  diff "$work/shown" "$work/printed" >"$work/readme.diff" ||
+    fail "the tool does not print what README.md shows (<: README, >: printed): $(cat "$work/readme.diff")"
+  echo "README.md: $lines lines; its $(wc -l <"$work/commands.sh") commands print what it shows"
+  # The key recipe, the same on the page and in the manual's EXAMPLES, run
+  # twice by sh and by bash: the first run makes a key, the second fails,
+  # says why, and keeps it.
+  recipe=$(sed -n 's/^\$ \((set -C; .* > key\.bin)\)$/\1/p' "$work/transcript" | head -n 1)
+  [ -n "$recipe" ] || fail "README.md shows no key recipe that refuses to write over a key"
+  sed "s/\\\\-/-/g" "$build/doc/talvex.1" | grep -qxF "\$ $recipe" ||
+    fail "the manual's EXAMPLES make the key otherwise than README.md: $recipe"
+  for shell in sh bash; do
+    mkdir "$work/key_$shell"
+    (cd "$work/key_$shell" && $shell -c "$recipe") >"$work/first.out" 2>&1 ||
+      fail "$shell: the key recipe failed where no key stood: $(cat "$work/first.out")"
+    [ ! -s "$work/first.out" ] || fail "$shell: the key recipe said $(cat "$work/first.out")"
+    [ "$(wc -c <"$work/key_$shell/key.bin")" = 1000000 ] || fail "$shell: the key recipe made no 1,000,000-byte key"
+    made=$(cksum <"$work/key_$shell/key.bin")
+    if (cd "$work/key_$shell" && $shell -c "$recipe") >"$work/second.out" 2>&1; then
+      fail "$shell: the key recipe, run again, did not fail"
+    fi
+    grep -q 'key\.bin' "$work/second.out" || fail "$shell: the key recipe, run again, did not say why it stopped"
+    [ "$shell" = sh ] || grep -qF 'key.bin: cannot overwrite existing file' "$work/second.out" ||
+      fail "bash refused the key otherwise than README.md says: $(cat "$work/second.out")"
+    [ "$(cksum <"$work/key_$shell/key.bin")" = "$made" ] || fail "$shell: the key recipe, run again, changed the key"
+    echo "key recipe run twice by $shell: one key, kept; then: $(cat "$work/second.out")"
+  done
+  ;;
+
 *)
-  fail "unknown check (install, manual, completion, deb, lintian or zip)"
+  fail "unknown check (install, manual, completion, deb, lintian, zip or readme)"
   ;;
 esac
