@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "cipher/encrypt.h"
+#include "cipher/stream.h"
 #include "cli/values.h"
 
 // Decodes entries from the start of window, a stretch of a text of mode 8,
@@ -49,17 +49,3 @@ std::int64_t DecryptionStarsUpTo(std::int32_t mode, std::int64_t entries, std::i
 void DecryptInto(std::span<const std::uint8_t> text, std::span<const std::uint8_t> key,
                  std::int32_t mode, ByteString& plain, ProgressFn progress,
                  CipherLoops loops = CipherLoops::kFastest);
-
-// Decrypts the text that head begins and source goes on with (the input
-// read as far as head reaches) into out, chunk by chunk on every core. The
-// progress bar is drawn as the chunks are done; for an input of unknown
-// length (a pipe) it is drawn at the end, once that length is known. A
-// failure to write is held in out; a failure of decoding is raised after
-// the stars of the entries before it.
-void DecryptStream(std::span<const std::uint8_t> key, std::int32_t mode,
-                   std::span<const std::uint8_t> head, InputFile& source, OutputFile& out,
-                   const Progress& progress, const StreamOptions& options = {});
-
-// Decrypts the text of source, whose first bytes head holds, with KeyBytes
-// in CipherMode into out, with progress bar and success line.
-void DecryptCipherText(std::span<const std::uint8_t> head, InputFile& source, OutputFile& out);

@@ -1,7 +1,7 @@
 #include "cli/dispatch.h"
 
-#include "cipher/decrypt.h"
-#include "cipher/encrypt.h"
+#include "cipher/decrypt_stream.h"
+#include "cipher/encrypt_stream.h"
 #include "cipher/format.h"
 #include "cipher/validate.h"
 #include "cli/console.h"
