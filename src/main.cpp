@@ -3,6 +3,7 @@
 #include "cli/console.h"
 #include "cli/dispatch.h"
 #include "cli/failure.h"
+#include "cli/report.h"
 #include "cli/values.h"
 #include "platform/console.h"
 #include "platform/process.h"
