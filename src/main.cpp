@@ -4,7 +4,7 @@
 #include "cli/dispatch.h"
 #include "cli/failure.h"
 #include "cli/report.h"
-#include "cli/values.h"
+#include "keyio/key.h"
 #include "platform/console.h"
 #include "platform/process.h"
 
@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     ReportCurrentException();
     return kFailureExitStatus;
   }
-  ReleaseValues();
+  ReleaseKey();
   platform::ConsoleClose();
   return 0;
 }

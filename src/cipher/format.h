@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cassert>
 #include <cstdint>
 #include <string_view>
 
@@ -39,8 +40,10 @@ inline constexpr std::array<ModeLayout, 3> kModeLayouts = {
     MakeLayout(32, "41", "40", 8),
 };
 
-// The layout of mode 8, 16 or 32.
+// The layout of mode 8, 16 or 32. Any other mode gets mode 32's; no caller
+// may pass one, which a debug build asserts.
 constexpr const ModeLayout& LayoutOf(std::int32_t mode) {
+  assert(mode == 8 || mode == 16 || mode == 32);
   return mode == 8 ? kModeLayouts[0] : mode == 16 ? kModeLayouts[1] : kModeLayouts[2];
 }
 

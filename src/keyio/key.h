@@ -16,8 +16,8 @@ constexpr std::int32_t ModeForKeyLength(std::int64_t length) {
 // "KEYFILE SIZE: <n> bytes -> <mode> bit encryption"
 std::string KeySizeLine(std::int64_t length);
 
-// Loads KeyBytes and sets CipherMode, printing the size line. False after an
-// error block, when the key is missing or of the wrong size.
+// Loads KeyBytes and sets CipherMode from its size, printing the size line.
+// False after an error block, when the key is missing or of the wrong size.
 bool LoadKeyFile(const std::string& path);
 
 // Makes KeyBytes the content of the existing file at path, held until
