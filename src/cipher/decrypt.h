@@ -25,11 +25,12 @@ bool DecodeWindow(std::span<const std::uint8_t> window, std::span<const std::uin
 inline constexpr std::int64_t kWindowLookahead = 16;
 
 // True when decoding window (as DecodeWindow, with no bound on the entries)
-// stops at an entry that lies in it whole: the end marker there, a field
-// that is not hex, or a position beyond a key of key_length bytes. So the
-// rest of a text need not be read to know where decoding ends. checked
-// counts the entries from the window's start known to decode; the search
-// goes on from there, so a window read piece by piece is searched once.
+// stops at an entry that lies in it whole, with the 8 characters the length
+// test needs: the end marker there, a field that is not hex, or a position
+// beyond a key of key_length bytes. Then any text the window begins decodes
+// as the window does. checked counts the entries from the window's start
+// known to decode; the search goes on from there, so a window read piece by
+// piece is searched once.
 bool DecodingStopsIn(std::span<const std::uint8_t> window, std::int32_t mode,
                      std::int64_t key_length, std::int64_t& checked);
 

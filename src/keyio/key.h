@@ -34,13 +34,9 @@ bool HoldKeyWithin(const std::string& path, std::int64_t min, std::int64_t max);
 void ExpectKeyLookups(std::int64_t count);
 
 // Raises "Unable to read file" naming the key when its bytes may have
-// changed since it was loaded (its size or modification time differ), or
-// when the file has no name left (deleted, or another file renamed over
-// it): a mapped key is read as it is at each lookup, so a text made then
-// would belong to no key that exists. chmod, chown, a rename or a new link
-// change nothing that was read. A key that had no name when it was loaded
-// is checked by its size and time alone; a key read into memory from a
-// pipe has nothing to check.
+// changed since it was loaded (another size or modification time) or its
+// last name is gone (deleted, or renamed over): a mapped key is read at each
+// lookup, so a text made meanwhile fits no key. Nothing for a piped key.
 void CheckKeyUnchanged();
 
 // Lets the key go: KeyBytes becomes empty.

@@ -27,7 +27,8 @@ inline void CleanUpAfterInterrupt() {
 }
 
 // The command-line arguments after the program's own path, as byte strings.
-// On Windows they come from the wide command line, converted to UTF-8.
+// On Windows they come from the wide command line, converted to WTF-8
+// (UTF-8 that keeps an unpaired surrogate).
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // Fills frames with the code addresses of the current call chain, innermost
