@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "cli/failure.h"
 #include "cli/values.h"
+#include "failure_of.h"
 
 // A key of length bytes, the same for the same length. The last few are
 // kept: making a key of a megabyte for every input would be most of the
@@ -40,17 +40,6 @@ inline std::size_t FuzzKeyLength(const std::uint8_t* data) {
     case 1: return 256 + n % 65280;
     default: return 65536 + (n << 4 | (data[0] >> 4)) % 1048576;
   }
-}
-
-// "kind: message" of the failure fn raises, or "" when it raises none.
-template <typename Fn>
-std::string FailureOf(Fn fn) {
-  try {
-    fn();
-  } catch (const Failure& failure) {
-    return std::string(failure.kind) + ": " + failure.message;
-  }
-  return "";
 }
 
 // Stops the fuzzer with a finding when a property does not hold.

@@ -1,13 +1,14 @@
 #!/bin/sh
 # Cross-builds the native Windows executable build-win/talvex.exe with
 # MinGW-w64 and prepares wine to run it, so that the windows_e2e test of the
-# native build (tests/CMakeLists.txt) finds both.
+# native build (tests/CMakeLists.txt) finds both. Arguments go to CMake's
+# configure step (scripts/test.sh passes -DTALVEX_WERROR=ON).
 set -eu
 cd "$(dirname "$0")/.."
 
 cmake -S . -B build-win \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-  -DTALVEX_TESTS=OFF -DTALVEX_BENCH=OFF
+  -DTALVEX_TESTS=OFF -DTALVEX_BENCH=OFF "$@"
 cmake --build build-win -j2
 
 # The exe must run on a stock Windows: no MinGW runtime DLLs.

@@ -18,7 +18,7 @@ targets=${*:-"hex_to_int validate decrypt naming routing"}
 
 if [ ! -f build-fuzz/CMakeCache.txt ]; then
   CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVEX_FUZZ=ON \
-    -DTALVEX_TESTS=OFF -DTALVEX_BENCH=OFF >/dev/null
+    -DTALVEX_TESTS=OFF -DTALVEX_BENCH=OFF -DTALVEX_WERROR=ON >/dev/null
 fi
 cmake --build build-fuzz -j2 >/dev/null
 

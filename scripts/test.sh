@@ -12,7 +12,8 @@ cd "$(dirname "$0")/.."
 sh scripts/setup.sh test || exit 1
 
 sanitizer_suite() {
-  cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTALVEX_SANITIZE=ON -DTALVEX_BENCH=OFF >/dev/null &&
+  cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTALVEX_SANITIZE=ON -DTALVEX_BENCH=OFF \
+      -DTALVEX_WERROR=ON >/dev/null &&
     cmake --build build-asan -j2 &&
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
       ./build-asan/tests/talvex_tests --gtest_brief=1 &&
@@ -25,11 +26,11 @@ windows_build() {
     skipped="no MinGW-w64 cross compiler"
     return 0
   fi
-  sh scripts/build-windows.sh
+  sh scripts/build-windows.sh -DTALVEX_WERROR=ON
 }
 
 release_suite() {
-  cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null &&
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTALVEX_WERROR=ON >/dev/null &&
     cmake --build build -j2 &&
     ctest --test-dir build --output-on-failure --no-tests=error -j2 -LE large -E '^windows_e2e$'
 }

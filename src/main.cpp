@@ -3,7 +3,8 @@
 #include "cli/console.h"
 #include "cli/dispatch.h"
 #include "cli/failure.h"
-#include "cli/values.h"
+#include "cli/report.h"
+#include "keyio/key.h"
 #include "platform/console.h"
 #include "platform/process.h"
 
@@ -17,7 +18,7 @@ int main(int argc, char** argv) {
     ReportCurrentException();
     return kFailureExitStatus;
   }
-  ReleaseValues();
+  ReleaseKey();
   platform::ConsoleClose();
   return 0;
 }

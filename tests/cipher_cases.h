@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "cipher/encrypt.h"
-#include "cli/failure.h"
 #include "cli/values.h"
+#include "failure_of.h"
 
 ByteString RandomString(std::mt19937_64& random, std::size_t count);
 
@@ -32,17 +32,6 @@ struct Outcome {
   std::vector<std::pair<std::int64_t, std::int64_t>> progress;
   bool operator==(const Outcome&) const = default;
 };
-
-// "kind: message" of the failure fn raises, or "" when it raises none.
-template <typename Fn>
-std::string FailureOf(Fn fn) {
-  try {
-    fn();
-  } catch (const Failure& failure) {
-    return std::string(failure.kind) + ": " + failure.message;
-  }
-  return "";
-}
 
 // Progress that records its calls into RecordedProgress().
 extern const Progress kRecordingProgress;

@@ -227,30 +227,67 @@ TEST(Decryption, StopsAndReadsExactlyAsTheFormatSays) {
   const std::string h8 = std::string(kSeedOneText.substr(0, 39));
   std::string h16 = "21,", h32 = "41,";
   for (int i = 0; i < 6; ++i) h16 += "0000,00,", h32 += "00000000,00,";
-  // Entries at position 2 (K = 1) give their value XOR 1.
+  // Entries at position 2 (K = 1) give their value XOR 1; at 10 (K = 9),
+  // XOR 9; at 100, the last, XOR 0x63.
   struct Case {
     std::int32_t mode;
     std::string text;
     std::string result;  // the plain bytes, or the failure
+    bool stops;          // DecodingStopsIn finds where decoding stops in the text
   } cases[] = {
-      {8, h8 + "**END**", ""},
-      {8, h8 + "02,40,02,63,**END**junk02,42,", "Ab"},  // nothing after the end marker
-      {8, h8 + "02,40,02,63,", "A"},        // no end marker: the last entry is left out
-      {8, h8 + "02,40;02;63;**END**", "Ab"},  // separators are never read
-      {8, h8 + "00,41,0b,4b,**END**", "aA"},  // position 0 names the first key byte; lower case
-      {8, h8 + "02,4G,**END**", "ConversionError: \"$4G\" is an invalid integer"},
-      {8, h8 + "65,41,**END**", "RangeError: Key position 101 lies beyond the key length 100"},
-      {16, h16 + "0002,40,0002,63,", "Ab"},  // 16 and 32 bit keep every complete entry
-      {16, h16 + "0002,40,0002,63,000", "Ab"},
-      {32, h32 + "00000002,40,", "A"},
-      {32, h32 + "00000002,40,00000002", "ConversionError: \"$\" is an invalid integer"},
-      {32, h32 + "00000002,40,00000002,", "ConversionError: \"$\" is an invalid integer"},
-      {32, h32 + "00000002,40,00000002,6", "A\x07"},  // a one-digit value field
-      {32, h32 + "FFFFFFFF,41,**END**", "a"},  // negative positions name the first byte
+      {8, h8 + "**END**", "", true},
+      {8, h8 + "02,40,02,63,**END**junk02,42,", "Ab", true},  // nothing after the end marker
+      {8, h8 + "02,40,02,63,", "A", false},        // no end marker: the last entry is left out
+      {8, h8 + "02,40;02;63;**END**", "Ab", true},  // separators are never read
+      {8, h8 + "00,41,0b,4b,**END**", "aA", true},  // position 0 names the first key byte; lower case
+      {8, h8 + "02,4G,**END**", "ConversionError: \"$4G\" is an invalid integer", true},
+      {8, h8 + "65,41,**END**", "RangeError: Key position 101 lies beyond the key length 100", true},
+      {16, h16 + "0002,40,0002,63,", "Ab", false},  // 16 and 32 bit keep every complete entry
+      {16, h16 + "0002,40,0002,63,000", "Ab", false},
+      {32, h32 + "00000002,40,", "A", false},
+      {32, h32 + "00000002,40,00000002", "ConversionError: \"$\" is an invalid integer", false},
+      {32, h32 + "00000002,40,00000002,", "ConversionError: \"$\" is an invalid integer", false},
+      {32, h32 + "00000002,40,00000002,6", "A\x07", false},  // a one-digit value field
+      {32, h32 + "FFFFFFFF,41,**END**", "a", true},  // negative positions name the first byte
+      // The edges of where decoding stops. The last key position, then one
+      // past it: read only where 8 characters remain.
+      {8, h8 + "64,41,**END**", "\"", true},
+      {8, h8 + "64,41,65,41,", "\"", false},
+      {8, h8 + "64,41,65,41,**END**", "RangeError: Key position 101 lies beyond the key length 100", true},
+      {16, h16 + "0064,41,0065,41,", "RangeError: Key position 101 lies beyond the key length 100", true},
+      // 80000000 and up read as negative: the first key byte, no stop.
+      {32, h32 + "80000000,41,", "a", false},
+      {32, h32 + "80000000,41,7FFFFFFF,41,**END**",
+       "RangeError: Key position 2147483647 lies beyond the key length 100", true},
+      // Part of the end marker is no end marker.
+      {8, h8 + "02,40,**EN", "A", false},
+      {8, h8 + "02,40,**EN,41,**END**", "ConversionError: \"$**\" is an invalid integer", true},
+      {32, h32 + "00000002,40,**END", "A", false},
+      {32, h32 + "00000002,40,**END**", "A", true},
+      // Lower-case hex decodes.
+      {16, h16 + "000a,4b,", "B", false},
+      {16, h16 + "000a,4b,0065,41,", "RangeError: Key position 101 lies beyond the key length 100", true},
+      // G in a field stops, unless it lies where nothing is read.
+      {32, h32 + "0000000G,41,**END**", "ConversionError: \"$0000000G\" is an invalid integer", true},
+      {16, h16 + "0002,4g,", "ConversionError: \"$4g\" is an invalid integer", true},
+      {8, h8 + "02,40,G2,41,", "A", false},
   };
+  const auto key_length = static_cast<std::int64_t>(key.size());
   for (const Case& c : cases) {
     std::string result;
     const std::string failure = FailureOf([&] { result = Text(Decrypt(c.text, key, c.mode)); });
     EXPECT_EQ(failure.empty() ? result : failure, c.result) << c.text;
+    // Where DecodingStopsIn says decoding stops, a pipe is read no further:
+    // the text up to there must decrypt as the whole text does.
+    const auto head = static_cast<std::size_t>(HeadLength(LayoutOf(c.mode)));
+    std::int64_t checked = 0;
+    EXPECT_EQ(DecodingStopsIn(Bytes(c.text.substr(head)), c.mode, key_length, checked), c.stops) << c.text;
+    for (std::size_t end = head; end <= c.text.size(); ++end) {
+      checked = 0;
+      if (!DecodingStopsIn(Bytes(c.text.substr(head, end - head)), c.mode, key_length, checked)) continue;
+      const std::string prefix = c.text.substr(0, end);
+      const std::string prefix_failure = FailureOf([&] { result = Text(Decrypt(prefix, key, c.mode)); });
+      EXPECT_EQ(prefix_failure.empty() ? result : prefix_failure, c.result) << prefix;
+    }
   }
 }

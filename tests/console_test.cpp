@@ -6,6 +6,7 @@
 
 #include "cipher/encrypt.h"
 #include "cli/console.h"
+#include "cli/values.h"
 #include "tool_runner.h"
 
 namespace {

@@ -14,12 +14,14 @@
 #include <unistd.h>
 
 #include "cipher/decrypt.h"
+#include "cipher/decrypt_stream.h"
 #include "cipher/encrypt.h"
+#include "cipher/encrypt_stream.h"
+#include "cipher/pipeline.h"
 #include "cipher_cases.h"
 #include "cli/failure.h"
 #include "keyio/files.h"
 #include "keyio/key.h"
-#include "keyio/pipeline.h"
 #include "tool_runner.h"
 
 namespace {

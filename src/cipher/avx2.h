@@ -1,4 +1,4 @@
-// Loops for x86-64 processors with AVX2 and BMI2. They give exactly what
+// Loops for x86-64 processors with AVX2, BMI2 and FMA. They give exactly what
 // the portable loops of encrypt.cpp and decrypt.cpp give, only faster; the
 // binary must still run on every x86-64, so they are used only after
 // Avx2Usable() said yes, and are compiled for AVX2 only inside their own
@@ -10,7 +10,8 @@
 
 #include "cipher/random.h"
 
-// True when this processor and its operating system run AVX2 and BMI2.
+// True when this processor and its operating system run AVX2, BMI2 and FMA
+// (the compiler may fuse a product and a sum of the draws into one FMA).
 // Asked of the processor once per process.
 bool Avx2Usable();
 

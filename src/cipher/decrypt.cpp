@@ -34,7 +34,8 @@ inline std::uint8_t KeyByteAt(std::span<const std::uint8_t> key, std::int32_t po
 
 // The slow road for the entry at 0-based offset, with every rule of the
 // format: the end marker first, then the length test, then the two fields
-// (which raise the conversion error when they are not hex). False to stop.
+// (a field that is not hex raises the conversion error, a position beyond
+// the key the range error). False to stop.
 bool DecodeEntryExactly(std::span<const std::uint8_t> text, std::span<const std::uint8_t> key,
                         const ModeLayout& layout, std::int64_t offset, std::uint8_t& byte) {
   if (FieldAt(text, offset, static_cast<int>(kEndMarker.size())) == kEndMarker) return false;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "cipher/encrypt.h"
+#include "cipher/stream.h"
 #include "cli/values.h"
 
 // Decodes entries from the start of window, a stretch of a text of mode 8,
@@ -25,11 +25,12 @@ bool DecodeWindow(std::span<const std::uint8_t> window, std::span<const std::uin
 inline constexpr std::int64_t kWindowLookahead = 16;
 
 // True when decoding window (as DecodeWindow, with no bound on the entries)
-// stops at an entry that lies in it whole: the end marker there, a field
-// that is not hex, or a position beyond a key of key_length bytes. So the
-// rest of a text need not be read to know where decoding ends. checked
-// counts the entries from the window's start known to decode; the search
-// goes on from there, so a window read piece by piece is searched once.
+// stops at an entry that lies in it whole, with the 8 characters the length
+// test needs: the end marker there, a field that is not hex, or a position
+// beyond a key of key_length bytes. Then any text the window begins decodes
+// as the window does. checked counts the entries from the window's start
+// known to decode; the search goes on from there, so a window read piece by
+// piece is searched once.
 bool DecodingStopsIn(std::span<const std::uint8_t> window, std::int32_t mode,
                      std::int64_t key_length, std::int64_t& checked);
 
@@ -49,17 +50,3 @@ std::int64_t DecryptionStarsUpTo(std::int32_t mode, std::int64_t entries, std::i
 void DecryptInto(std::span<const std::uint8_t> text, std::span<const std::uint8_t> key,
                  std::int32_t mode, ByteString& plain, ProgressFn progress,
                  CipherLoops loops = CipherLoops::kFastest);
-
-// Decrypts the text that head begins and source goes on with (the input
-// read as far as head reaches) into out, chunk by chunk on every core. The
-// progress bar is drawn as the chunks are done; for an input of unknown
-// length (a pipe) it is drawn at the end, once that length is known. A
-// failure to write is held in out; a failure of decoding is raised after
-// the stars of the entries before it.
-void DecryptStream(std::span<const std::uint8_t> key, std::int32_t mode,
-                   std::span<const std::uint8_t> head, InputFile& source, OutputFile& out,
-                   const Progress& progress, const StreamOptions& options = {});
-
-// Decrypts the text of source, whose first bytes head holds, with KeyBytes
-// in CipherMode into out, with progress bar and success line.
-void DecryptCipherText(std::span<const std::uint8_t> head, InputFile& source, OutputFile& out);

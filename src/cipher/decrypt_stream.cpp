@@ -1,16 +1,19 @@
 // Decryption of a text of any size in a few chunks of memory: the text is
 // read a window of whole entries at a time, each window is decoded on a
 // core of its own, and the bytes are written in order.
+#include "cipher/decrypt_stream.h"
+
 #include <algorithm>
 #include <atomic>
 #include <exception>
 #include <vector>
 
 #include "cipher/decrypt.h"
+#include "cipher/format.h"
+#include "cipher/pipeline.h"
 #include "cli/console.h"
-#include "cli/failure.h"
+#include "cli/values.h"
 #include "keyio/files.h"
-#include "keyio/pipeline.h"
 
 namespace {
 

@@ -72,7 +72,7 @@ kAvx2 void RefillEight(Mt19937& generator) {
 // ---- Four draws at a time ----
 //
 // A draw is x = a + 2^32 (b mod 2^31) < 2^63 reduced modulo n, where n is
-// the key length less one, 99 <= n < 2^30. Written x = hi 2^32 + lo with
+// the key length less one, 2 <= n < 2^30. Written x = hi 2^32 + lo with
 // hi < 2^31 and lo < 2^32, it is done in two steps, exact for every such x
 // and n:
 //

@@ -1,15 +1,18 @@
 // Encryption of a file of any size in a few chunks of memory: the input is
 // read a chunk at a time, each chunk is encrypted on a core of its own from
 // the generator state its draws start at, and the text is written in order.
+#include "cipher/encrypt_stream.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <vector>
 
 #include "cipher/encrypt.h"
+#include "cipher/pipeline.h"
 #include "cli/console.h"
+#include "cli/values.h"
 #include "keyio/files.h"
-#include "keyio/pipeline.h"
 #include "platform/clock.h"
 
 namespace {

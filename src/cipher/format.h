@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cassert>
 #include <cstdint>
 #include <string_view>
 
@@ -13,15 +14,14 @@ inline constexpr std::string_view kSignatureWord = "TALVEX";
 inline constexpr int kSignatureEntries = 6;
 
 // One row per cipher mode; every width, offset and length of the format is
-// derived from the position width here. Offsets are 1-based, as in the
-// format's own description.
+// derived from the position width here.
 struct ModeLayout {
   std::int32_t mode;           // 8, 16 or 32
   std::string_view code;       // the mode code written
   std::string_view also_read;  // an older code read as the same mode
   int position_width;          // P
   int entry_length;            // E = P + 4
-  std::int64_t first_entry;    // D = 4 + 6E, where the data entries start
+  std::int64_t first_entry;    // D = 4 + 6E: the 1-based offset of the first data entry
   std::int64_t shortest_text;  // D + 6: the text of an empty source
 };
 
@@ -39,12 +39,15 @@ inline constexpr std::array<ModeLayout, 3> kModeLayouts = {
     MakeLayout(32, "41", "40", 8),
 };
 
-// The layout of mode 8, 16 or 32.
+// The layout of mode 8, 16 or 32. Any other mode gets mode 32's; no caller
+// may pass one, which a debug build asserts.
 constexpr const ModeLayout& LayoutOf(std::int32_t mode) {
+  assert(mode == 8 || mode == 16 || mode == 32);
   return mode == 8 ? kModeLayouts[0] : mode == 16 ? kModeLayouts[1] : kModeLayouts[2];
 }
 
-// Length of the head: mode code, comma and signature block (D - 1).
+// Length of the head: mode code, comma and signature block (D - 1), which
+// is also the 0-based offset of the first data entry.
 constexpr std::int64_t HeadLength(const ModeLayout& layout) { return layout.first_entry - 1; }
 
 // Validation reads nothing beyond the shortest text of the widest mode:

@@ -1,4 +1,6 @@
-// Testing a cipher text against a key, and the one reader of hex fields.
+// Testing a cipher text against a key, and reading its fields by the exact
+// rules (FieldAt, HexToInt), which the faster hex decoding of decrypt.cpp
+// and decrypt_avx2.cpp is checked against.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +24,9 @@ inline std::string_view FieldAt(std::span<const std::uint8_t> text, std::int64_t
 std::int32_t HexToInt(std::string_view field);
 
 // Checks the mode code and signature entries 1 to 5 of text against key.
-// Returns the mode of the text (8, 16 or 32) when they match, 0 otherwise.
+// Returns the mode of the text (8, 16 or 32) when they match; 0 when they
+// do not, or the text is shorter than its mode's shortest. A field in them
+// that is not hex raises the conversion error.
 std::int32_t ValidateText(std::span<const std::uint8_t> text, std::span<const std::uint8_t> key);
 
 // How many characters from a text's start decide its validation, given its

@@ -1,7 +1,7 @@
 #include "cli/dispatch.h"
 
-#include "cipher/decrypt.h"
-#include "cipher/encrypt.h"
+#include "cipher/decrypt_stream.h"
+#include "cipher/encrypt_stream.h"
 #include "cipher/format.h"
 #include "cipher/validate.h"
 #include "cli/console.h"
@@ -22,22 +22,15 @@ bool Contains(const std::string& word, const char* command) {
 // output path counts as itself, since it is replaced, never written
 // through.
 bool OutputIsAnInput(const std::string& output, const std::string& input, const std::string& key) {
-  if (platform::SameFile(output, input) || platform::SameFile(output, key)) {
-    ShowError("OUTPUTFILE must not be the INPUTFILE or the KEYFILE!");
-    return true;
-  }
-  return false;
+  return platform::SameFile(output, input) || platform::SameFile(output, key);
 }
 
-// Checks the derived output path before anything is written; true after
-// the error block of a refusal.
-bool OutputRefused(const std::string& path, const std::vector<std::string>& args) {
-  if (OutputIsAnInput(path, args[2], args[1])) return true;
-  if (!ProbeWritable(path)) {
-    ShowError("Cannot write to OUTPUTFILE: " + args[3]);
-    return true;
-  }
-  return false;
+// Why the derived output path may not be written, in the words of its error
+// block; empty when it may. Asked before anything is written.
+std::string OutputRefusal(const std::string& path, const std::vector<std::string>& args) {
+  if (OutputIsAnInput(path, args[2], args[1])) return "OUTPUTFILE must not be the INPUTFILE or the KEYFILE!";
+  if (!ProbeWritable(path)) return "Cannot write to OUTPUTFILE: " + args[3];
+  return {};
 }
 
 // Opens the text to test or decrypt and reads as much of it as decides its
@@ -90,7 +83,10 @@ void RunEncrypt(const std::vector<std::string>& args) {
     return;
   }
   const std::string path = EncryptedOutputPath(input, args[3]);
-  if (OutputRefused(path, args)) return;
+  if (const std::string refusal = OutputRefusal(path, args); !refusal.empty()) {
+    ShowError(refusal);
+    return;
+  }
   // An input that cannot be opened is reported before the progress scale.
   InputFile in;
   OpenInput(in, input);
@@ -121,7 +117,10 @@ void RunDecrypt(const std::vector<std::string>& args) {
     return;
   }
   const std::string path = DecryptedOutputPath(input, args[3]);
-  if (OutputRefused(path, args)) return;
+  if (const std::string refusal = OutputRefusal(path, args); !refusal.empty()) {
+    ShowError(refusal);
+    return;
+  }
   ExpectKeyLookups(in.SizeKnown() ? in.size / LayoutOf(CipherMode).entry_length : 0);
   OutputFile out;
   CreateOutput(out, path);

@@ -1,33 +1,6 @@
 #include "cli/failure.h"
 
-#include <cstdint>
-#include <new>
-#include <stdexcept>
-
-#include "platform/console.h"
 #include "platform/process.h"
-
-namespace {
-
-// The call chain of the last allocation that failed, for the report.
-void* g_oom_frames[Failure::kMaxFrames];
-int g_oom_frame_count = 0;
-
-void OnOutOfMemory() {
-  g_oom_frame_count = platform::CaptureCallChain(g_oom_frames, Failure::kMaxFrames, 1);
-  throw std::bad_alloc();
-}
-
-void AppendAddress(std::string& out, const void* address) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  auto value = reinterpret_cast<std::uintptr_t>(address);
-  out += '$';
-  for (int shift = static_cast<int>(sizeof value) * 8 - 4; shift >= 0; shift -= 4) {
-    out += kDigits[(value >> shift) & 0xF];
-  }
-}
-
-}  // namespace
 
 void RaiseFailure(const char* kind, std::string message) {
   Failure failure;
@@ -35,58 +8,4 @@ void RaiseFailure(const char* kind, std::string message) {
   failure.message = std::move(message);
   failure.frame_count = platform::CaptureCallChain(failure.frames, Failure::kMaxFrames, 1);
   throw failure;
-}
-
-std::string PreparedFailureReport(const char* kind, const std::string& message) {
-  void* frames[Failure::kMaxFrames];
-  const int count = platform::CaptureCallChain(frames, Failure::kMaxFrames, 1);
-  return FormatFailureReport(kind, message, frames, count, platform::kLineEnd);
-}
-
-void InstallOutOfMemoryHandler() { std::set_new_handler(OnOutOfMemory); }
-
-std::string FormatFailureReport(const char* kind, const std::string& message,
-                                void* const* frames, int frame_count,
-                                std::string_view line_end) {
-  std::string out = "An unhandled exception occurred at ";
-  AppendAddress(out, frame_count > 0 ? frames[0] : nullptr);
-  out += ':';
-  out += line_end;
-  out += kind;
-  out += ": ";
-  out += message;
-  out += line_end;
-  for (int i = 0; i < frame_count; ++i) {
-    out += "  ";
-    AppendAddress(out, frames[i]);
-    out += line_end;
-  }
-  out += line_end;
-  return out;
-}
-
-void ReportCurrentException() {
-  std::string report;
-  // Without a chain recorded where the error arose, the catch site stands in.
-  void* frames[Failure::kMaxFrames];
-  const int count = platform::CaptureCallChain(frames, Failure::kMaxFrames, 1);
-  try {
-    throw;
-  } catch (const Failure& failure) {
-    report = FormatFailureReport(failure.kind, failure.message, failure.frames,
-                                 failure.frame_count, platform::kLineEnd);
-  } catch (const std::bad_alloc&) {
-    report = FormatFailureReport(kOutOfMemory, "Out of memory", g_oom_frames,
-                                 g_oom_frame_count, platform::kLineEnd);
-  } catch (const std::length_error&) {
-    // A size beyond what a container can hold: memory could never suffice.
-    report = FormatFailureReport(kOutOfMemory, "Out of memory", frames, count,
-                                 platform::kLineEnd);
-  } catch (const std::exception& other) {
-    report = FormatFailureReport("Error", other.what(), frames, count, platform::kLineEnd);
-  }
-  // The report follows whatever the console showed, in the console's own
-  // colours.
-  platform::ConsoleClose();
-  platform::WriteStandardError(report);
 }

@@ -7,7 +7,8 @@
 #include <string_view>
 
 // From the last dot of the file name to the end, dot included; empty when
-// the name has no dot or begins with its only dot.
+// the name has no dot, or its only dot begins the path or follows `\` or
+// `/` (.profile has none; a:.tvx has .tvx).
 std::string_view ExtensionOf(std::string_view path);
 
 // Whether the extension, ASCII letters lower-cased, is ".tvx".
@@ -17,9 +18,9 @@ bool HasTvxExtension(std::string_view path);
 // + the output's file name: report.docx, out.tvx -> doc#out.tvx.
 std::string EncryptedOutputPath(std::string_view input, std::string_view output);
 
-// Output directory + the output's name up to its first dot, trimmed + "." +
-// the first three characters of the input's file name:
-// doc#out.tvx, report.txt -> report.doc.
+// Output directory + the output's name up to its first dot (its first 200
+// characters when it has none), trimmed + "." + the first three characters
+// of the input's file name: doc#out.tvx, report.txt -> report.doc.
 std::string DecryptedOutputPath(std::string_view input, std::string_view output);
 
 // True when the path can be written. An existing file is only opened for

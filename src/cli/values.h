@@ -1,4 +1,5 @@
-// The process-wide values of a run and the byte string they are made of.
+// The process-wide values of a run and the byte string they are made of:
+// plain data that every part of the tool may include.
 #pragma once
 
 #include <cstdint>
@@ -32,12 +33,13 @@ struct NoInitAllocator : std::allocator<T> {
 // the position arithmetic of the format is 1-based and says so where used.
 using ByteString = std::vector<std::uint8_t, NoInitAllocator<std::uint8_t>>;
 
-// The files to encrypt or decrypt and their results pass through in
-// chunks (keyio/files.h, cipher/*_stream.cpp); only the key is held whole:
-// the key file mapped into memory, or read into it from a pipe or device
-// (keyio/key.h owns what it points to).
+// The key, the one file held whole: mapped into memory, or read into it
+// from a pipe or device. keyio/key.h owns what it points to; the files to
+// encrypt or decrypt and their results pass through in chunks.
 extern std::span<const std::uint8_t> KeyBytes;
-extern std::int32_t CipherMode; // 8, 16 or 32; 0 after a failed validation
 
-// Releases every process-wide value.
-void ReleaseValues();
+// The cipher mode of the run: 8, 16 or 32, or 0 for none. LoadKeyFile sets
+// it from the key's size; ValidateCipherText replaces it with the mode of
+// the text it validates, or 0 when that fails. 0 (also before any key)
+// means nothing may be encrypted or decrypted.
+extern std::int32_t CipherMode;

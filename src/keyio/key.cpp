@@ -2,6 +2,7 @@
 
 #include "cli/console.h"
 #include "cli/failure.h"
+#include "cli/report.h"
 #include "cli/values.h"
 #include "keyio/files.h"
 #include "platform/files.h"

@@ -16,8 +16,8 @@ constexpr std::int32_t ModeForKeyLength(std::int64_t length) {
 // "KEYFILE SIZE: <n> bytes -> <mode> bit encryption"
 std::string KeySizeLine(std::int64_t length);
 
-// Loads KeyBytes and sets CipherMode, printing the size line. False after an
-// error block, when the key is missing or of the wrong size.
+// Loads KeyBytes and sets CipherMode from its size, printing the size line.
+// False after an error block, when the key is missing or of the wrong size.
 bool LoadKeyFile(const std::string& path);
 
 // Makes KeyBytes the content of the existing file at path, held until
@@ -34,13 +34,9 @@ bool HoldKeyWithin(const std::string& path, std::int64_t min, std::int64_t max);
 void ExpectKeyLookups(std::int64_t count);
 
 // Raises "Unable to read file" naming the key when its bytes may have
-// changed since it was loaded (its size or modification time differ), or
-// when the file has no name left (deleted, or another file renamed over
-// it): a mapped key is read as it is at each lookup, so a text made then
-// would belong to no key that exists. chmod, chown, a rename or a new link
-// change nothing that was read. A key that had no name when it was loaded
-// is checked by its size and time alone; a key read into memory from a
-// pipe has nothing to check.
+// changed since it was loaded (another size or modification time) or its
+// last name is gone (deleted, or renamed over): a mapped key is read at each
+// lookup, so a text made meanwhile fits no key. Nothing for a piped key.
 void CheckKeyUnchanged();
 
 // Lets the key go: KeyBytes becomes empty.

@@ -14,9 +14,9 @@ namespace platform {
 extern const std::string_view kLineEnd;
 
 // Looks at stdout and the environment once; call before any other console
-// function. Afterwards colours are on only when stdout is a terminal (or
-// FORCE_COLOR / CLICOLOR_FORCE ask for them) and NO_COLOR and TERM=dumb do
-// not forbid them.
+// function. Afterwards colours are on when FORCE_COLOR or CLICOLOR_FORCE
+// ask for them, and otherwise only when stdout is a terminal and neither
+// NO_COLOR nor TERM=dumb forbids them.
 void ConsoleOpen();
 
 // The attribute the console has at start-up: the user's own colours.
@@ -25,8 +25,9 @@ std::uint8_t ConsoleStartAttribute();
 // Writes text at the cursor in the given attribute.
 void ConsoleWrite(std::string_view text, std::uint8_t attribute);
 
-// Fills the window with blanks in the given attribute and homes the cursor.
-// Does nothing when the output is not a console.
+// Fills the window with blanks in the given attribute and homes the cursor:
+// a Windows console always, any other output with ANSI sequences while
+// colours are on (a pipe too, when they are forced), and nothing otherwise.
 void ConsoleClear(std::uint8_t attribute);
 
 // Gives the console back its own colours; called as the process ends.

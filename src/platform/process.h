@@ -6,6 +6,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/console.h"
+#include "platform/files.h"
+
 namespace platform {
 
 // Sets the process up before anything else runs: a write to a closed pipe
@@ -18,10 +21,14 @@ void PrepareProcess();
 
 // What an interrupted run undoes: the temporary file being written goes,
 // and the terminal gets its own colours back. Safe in a signal handler.
-void CleanUpAfterInterrupt();
+inline void CleanUpAfterInterrupt() {
+  RemoveTempFileNow();
+  ConsoleResetNow();
+}
 
 // The command-line arguments after the program's own path, as byte strings.
-// On Windows they come from the wide command line, converted to UTF-8.
+// On Windows they come from the wide command line, converted to WTF-8
+// (UTF-8 that keeps an unpaired surrogate).
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // Fills frames with the code addresses of the current call chain, innermost

@@ -7,9 +7,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "platform/console.h"
-#include "platform/files.h"
-
 namespace platform {
 
 namespace {
@@ -46,11 +43,6 @@ void PrepareProcess() {
     // A signal ignored from the start (nohup, a background job) stays so.
     if (before.sa_handler != SIG_IGN) ::sigaction(signal, &action, nullptr);
   }
-}
-
-void CleanUpAfterInterrupt() {
-  RemoveTempFileNow();
-  ConsoleResetNow();
 }
 
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {

@@ -6,8 +6,6 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "platform/console.h"
-#include "platform/files.h"
 #include "platform/win32_text.h"
 
 namespace platform {
@@ -22,11 +20,6 @@ BOOL WINAPI OnControl(DWORD event) {
 }
 
 }  // namespace
-
-void CleanUpAfterInterrupt() {
-  RemoveTempFileNow();
-  ConsoleResetNow();
-}
 
 void PrepareProcess() {
   // No message box may ever wait for a user: not for a missing drive, not

@@ -1,4 +1,4 @@
-#include "keyio/pipeline.h"
+#include "cipher/pipeline.h"
 
 #include <algorithm>
 #include <condition_variable>
