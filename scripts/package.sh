@@ -22,14 +22,18 @@
 # the tarballs hold their files in name order, owned by root.
 # Usage: sh scripts/package.sh [OUTDIR]
 set -eu
-cd "$(dirname "$0")/.."
 # The .deb's outer archive records the modes of the files CPack writes for
 # it, which follow the umask.
 umask 022
+# OUTDIR as the caller names it; the default in the source tree.
+if [ -n "${1:-}" ]; then
+  mkdir -p "$1"
+  out=$(cd "$1" && pwd)
+fi
+cd "$(dirname "$0")/.."
+mkdir -p "${out:=$PWD/out}"
 sh scripts/setup.sh test ||
   echo "== setup: Debian packages missing (above); the files that need them are skipped"
-mkdir -p "${1:-out}"
-out=$(cd "${1:-out}" && pwd)
 made=""
 
 installed() {  # Debian package -> whether it is installed
