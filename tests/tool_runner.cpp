@@ -42,11 +42,12 @@ bool Exited(pid_t pid) {
 
 // How long the pipes are read after the process exited. What it wrote is
 // in them by then; a process it left behind may hold them open for much
-// longer, and that is no output of the tool's.
+// longer, and that is no output of the tool's but a fault of the test that
+// left it (a feed's background writer that outlives the tool).
 constexpr std::chrono::seconds kReadAfterExit{5};
 
 // Reads both pipes to their ends without letting either fill up, or until
-// kReadAfterExit after process pid exited.
+// kReadAfterExit after process pid exited, which fails the test.
 void Drain(int out_fd, int err_fd, std::string& out, std::string& err, pid_t pid) {
   pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
   std::string* sinks[2] = {&out, &err};
@@ -58,9 +59,8 @@ void Drain(int out_fd, int err_fd, std::string& out, std::string& err, pid_t pid
     if (until) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(*until - std::chrono::steady_clock::now());
       if (left.count() <= 0) {
-        std::fprintf(stderr, "tool_runner: the pipes of process %d were still open %lld s after it exited; "
-                             "read no further\n", static_cast<int>(pid),
-                     static_cast<long long>(kReadAfterExit.count()));
+        ADD_FAILURE() << "the output pipes of process " << pid << " were still open "
+                      << kReadAfterExit.count() << " s after it exited: something it left holds them";
         break;
       }
       wait_ms = static_cast<int>(std::min<std::int64_t>(left.count(), wait_ms));

@@ -49,8 +49,8 @@ std::vector<std::string> ToolCommandWords(bool native = false);
 // Runs the tool with args in directory dir, with every signal at its
 // default action and none blocked, whatever the test inherited. Its output
 // is read until it exits and for a few seconds after: a process it left
-// behind that holds the pipes (a background writer of a test's feed) does
-// not hold the test.
+// behind that holds the pipes (a background writer of a test's feed) fails
+// the test rather than holding it.
 ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
                    const ToolOptions& options = {});
 
