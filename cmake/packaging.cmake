@@ -4,12 +4,15 @@
 #   completion share/bash-completion/completions/talvex, and in
 #   share/doc/talvex the licence as Debian's machine-readable copyright file
 #   and the changelog; packed as a .deb whose dependencies dpkg-shlibdeps
-#   finds (cpack -G DEB, in the build tree).
+#   finds (cpack -G DEB, in the build tree), for the processor built for:
+#   amd64, or arm64 from the aarch64 cross build, whose dependencies come
+#   from the arm64 libraries that multiarch installs.
 # Windows (the MinGW cross build): talvex.exe, with a version resource for
 #   its file properties and an application manifest, the Windows readme
 #   README.txt (doc/README.txt.in) and LICENSE side by side, both CR LF, packed
 #   as a .zip (cpack -G ZIP, in build-win).
-# scripts/package.sh makes both. Packages made twice from the same commit
+# scripts/package.sh makes both, and the static Linux tarballs beside them
+# (it packs those itself). Packages made twice from the same commit
 # are the same bytes: the manual page and every time stamp are dated by the
 # commit (cmake/source_date.cmake).
 include(GNUInstallDirs)
@@ -113,6 +116,18 @@ set(CPACK_PROJECT_CONFIG_FILE "${PROJECT_SOURCE_DIR}/cmake/package_time.cmake")
 # the manual page and the changelog compressed as Debian's policy asks,
 # folders open to all whatever the umask (cmake/package_tree.cmake).
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# A cross build's package is for the processor it was built for; CPack
+# would name this machine's (dpkg --print-architecture).
+if(CMAKE_CROSSCOMPILING AND NOT WIN32)
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+  elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+  else()
+    message(WARNING "No Debian architecture known for ${CMAKE_SYSTEM_PROCESSOR}: "
+                    "the .deb would be labelled with this machine's")
+  endif()
+endif()
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

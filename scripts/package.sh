@@ -1,37 +1,117 @@
 #!/bin/sh
-# Makes the installable packages in OUTDIR (default out/):
-#   talvex_VERSION_ARCH.deb   Linux release build: bin/talvex, the manual
-#                             page, bash completion, copyright, changelog
-#   talvex-VERSION-win64.zip  Windows cross build: talvex.exe, README.txt, LICENSE
-# The .deb comes from its own release tree build-pkg (the tool alone, no
-# tests or benchmarks); the .zip from build-win (scripts/build-windows.sh),
-# skipped with a message where the MinGW-w64 cross compiler is missing.
-# The same commit gives the same .deb, byte for byte: its dates are the
-# commit's (or SOURCE_DATE_EPOCH, when set).
+# Makes every release file in OUTDIR (default out/):
+#   talvex_VERSION_amd64.deb, talvex_VERSION_arm64.deb
+#       Linux release builds for Debian and its kin, dynamically linked:
+#       bin/talvex, the manual page, bash completion, copyright, changelog
+#   talvex-VERSION-linux-x86_64.tar.gz, talvex-VERSION-linux-aarch64.tar.gz
+#       for any Linux of that processor: one folder talvex-VERSION-linux-ARCH
+#       holding talvex, stripped and statically linked (glibc inside), its
+#       manual page talvex.1, the bash completion talvex.bash, LICENSE and
+#       README.md
+#   talvex-VERSION-win64.zip
+#       Windows cross build: talvex.exe, README.txt, LICENSE
+#   SHA256SUMS
+#       the sums of the files above, as `sha256sum -c SHA256SUMS` checks them
+# Each processor's .deb and tarball come from one release tree of the tool
+# alone (no tests or benchmarks), which links it twice: build-pkg for x86-64
+# and build-pkg-aarch64, cross-built (cmake/aarch64-linux-gnu.cmake); the
+# .zip from build-win (scripts/build-windows.sh). Where a cross compiler is
+# missing (scripts/setup.sh installs them as root), its files are skipped
+# with a message. The same commit gives the same files, byte for byte:
+# every date in them is the commit's (or SOURCE_DATE_EPOCH, when set), and
+# the tarballs hold their files in name order, owned by root.
 # Usage: sh scripts/package.sh [OUTDIR]
 set -eu
-cd "$(dirname "$0")/.."
 # The .deb's outer archive records the modes of the files CPack writes for
 # it, which follow the umask.
 umask 022
-sh scripts/setup.sh test
-mkdir -p "${1:-out}"
-out=$(cd "${1:-out}" && pwd)
+# OUTDIR as the caller names it; the default in the source tree.
+if [ -n "${1:-}" ]; then
+  mkdir -p "$1"
+  out=$(cd "$1" && pwd)
+fi
+cd "$(dirname "$0")/.."
+mkdir -p "${out:=$PWD/out}"
+sh scripts/setup.sh test ||
+  echo "== setup: Debian packages missing (above); the files that need them are skipped"
+made=""
 
-echo "== .deb"
-cmake -S . -B build-pkg -DCMAKE_BUILD_TYPE=Release -DTALVEX_TESTS=OFF -DTALVEX_BENCH=OFF >/dev/null
-cmake --build build-pkg -j2
-cpack -G DEB --config build-pkg/CPackConfig.cmake -B "$out"
+installed() {  # Debian package -> whether it is installed
+  case "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null || true)" in
+    *" installed") return 0 ;;
+    *) return 1 ;;
+  esac
+}
+
+# The release tree $1, configured with the further options after it, built.
+build_tree() {
+  tree=$1
+  shift
+  cmake -S . -B "$tree" -DCMAKE_BUILD_TYPE=Release -DTALVEX_TESTS=OFF -DTALVEX_BENCH=OFF \
+    -DTALVEX_STATIC=ON "$@" >/dev/null
+  cmake --build "$tree" -j2
+}
+
+# The .deb of tree $1.
+make_deb() {
+  cpack -G DEB --config "$1/CPackConfig.cmake" -B "$out"
+  made="$made $(cd "$out" && ls talvex_"$version"_"$2".deb)"
+}
+
+# talvex-VERSION-linux-$2.tar.gz from tree $1: the static binary and the
+# files beside it, dated and owned alike whoever packs them.
+make_tarball() {
+  name=talvex-$version-linux-$2
+  epoch=${SOURCE_DATE_EPOCH:-$(cat "$1/source_date_epoch")}
+  stage=$(mktemp -d)
+  mkdir "$stage/$name"
+  cp "$1/static/talvex" "$stage/$name/talvex"
+  cp "$1/doc/talvex.1" "$stage/$name/talvex.1"
+  cp completion/talvex.bash "$stage/$name/talvex.bash"
+  cp LICENSE README.md "$stage/$name/"
+  chmod 755 "$stage/$name" "$stage/$name/talvex"
+  chmod 644 "$stage/$name/talvex.1" "$stage/$name/talvex.bash" "$stage/$name/LICENSE" \
+    "$stage/$name/README.md"
+  tar --create --format=gnu --sort=name --owner=0 --group=0 --numeric-owner \
+    --mtime="@$epoch" --directory="$stage" "$name" | gzip -9n >"$out/$name.tar.gz"
+  rm -rf "$stage"
+  made="$made $name.tar.gz"
+}
+
+# This machine's build: x86-64 here, named by the machine all the same.
+echo "== $(uname -m): .deb and static binary"
+build_tree build-pkg
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-pkg/CMakeCache.txt)
+make_deb build-pkg "$(dpkg --print-architecture)"
+make_tarball build-pkg "$(uname -m)"
+
+if [ "$(uname -m)" = aarch64 ]; then
+  :  # made above
+elif ! command -v aarch64-linux-gnu-g++ >/dev/null 2>&1; then
+  echo "== aarch64 .deb and tarball SKIPPED: no aarch64 cross compiler (aarch64-linux-gnu-g++);" \
+       "sh scripts/setup.sh installs it"
+elif ! installed libc6:arm64 || ! installed libstdc++6:arm64 || ! installed libgcc-s1:arm64; then
+  echo "== aarch64 .deb and tarball SKIPPED: the arm64 C and C++ libraries that the .deb's" \
+       "dependencies are read from are missing; sh scripts/setup.sh installs them"
+else
+  echo "== aarch64: .deb and static binary"
+  build_tree build-pkg-aarch64 -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake
+  make_deb build-pkg-aarch64 arm64
+  make_tarball build-pkg-aarch64 aarch64
+fi
 
 if command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1; then
   echo "== .zip"
   sh scripts/build-windows.sh
   cpack -G ZIP --config build-win/CPackConfig.cmake -B "$out"
+  made="$made talvex-$version-win64.zip"
 else
   echo "== .zip SKIPPED: no MinGW-w64 cross compiler (x86_64-w64-mingw32-g++-posix);" \
        "sh scripts/setup.sh installs it"
 fi
 
 rm -rf "$out/_CPack_Packages"
-echo "== packages in $out"
-ls -l "$out"
+# shellcheck disable=SC2086
+(cd "$out" && LC_ALL=C sha256sum $(printf '%s\n' $made | LC_ALL=C sort) >SHA256SUMS)
+echo "== release files in $out"
+(cd "$out" && ls -l SHA256SUMS $made)

@@ -6,7 +6,8 @@
 # Usage: sh scripts/setup.sh [demo|test]
 #   demo  what building the tool and scripts/demo.sh need
 #   test  (default) everything scripts/test.sh needs: Windows cross build
-#         and wine, packaging, manual page checks, fuzzing compiler
+#         and wine, aarch64 cross build and qemu-user, packaging, manual
+#         page checks, fuzzing compiler
 #
 # As root the missing packages are installed with apt-get; otherwise the
 # apt-get line that installs them is printed and the script fails.
@@ -25,8 +26,18 @@ demo_packages="cmake g++ libgtest-dev libbenchmark-dev"
 #   groff-base mandoc  manual page checks
 #   lintian            the .deb as Debian's checker sees it
 #   acl                the outputs' ACLs in the tests (setfacl, getfacl)
+#   g++-aarch64-linux-gnu qemu-user-static   aarch64 cross build, run under
+#                      qemu-user; the static emulator also runs in an
+#                      empty root, as the static aarch64 binary is checked
+#   libgtest-dev:arm64 libc6:arm64 libstdc++6:arm64 libgcc-s1:arm64
+#                      Google Test for the aarch64 tests, the arm64
+#                      libraries they run with under qemu-user, and the
+#                      ones the arm64 .deb's dependencies are read from
+#                      (Debian multiarch: dpkg --add-architecture arm64)
 test_packages="$demo_packages g++-mingw-w64-x86-64-posix wine64 time util-linux
-  strace clang dpkg-dev file groff-base mandoc lintian acl"
+  strace clang dpkg-dev file groff-base mandoc lintian acl
+  g++-aarch64-linux-gnu qemu-user-static
+  libgtest-dev:arm64 libc6:arm64 libstdc++6:arm64 libgcc-s1:arm64"
 
 case "${1:-test}" in
   demo) packages=$demo_packages ;;
@@ -49,15 +60,35 @@ for p in $packages; do
 done
 [ -n "$missing" ] || exit 0
 
+# Packages of another architecture (name:arch) need it added to dpkg first.
+foreign=""
+for p in $missing; do
+  case "$p" in
+    *:*)
+      arch=${p#*:}
+      case " $(dpkg --print-foreign-architectures | tr '\n' ' ') $foreign " in
+        *" $arch "*) ;;
+        *) foreign="$foreign $arch" ;;
+      esac
+      ;;
+  esac
+done
+
 if [ "$(id -u)" != 0 ]; then
   echo "setup: missing Debian packages:$missing" >&2
   echo "Install them as root, then run this again:" >&2
+  for arch in $foreign; do
+    echo "  dpkg --add-architecture $arch" >&2
+  done
   echo "  apt-get update && apt-get install -y$missing" >&2
   exit 1
 fi
 
 echo "== installing:$missing"
 export DEBIAN_FRONTEND=noninteractive
+for arch in $foreign; do
+  dpkg --add-architecture "$arch"
+done
 apt-get update -q
 # shellcheck disable=SC2086
 apt-get install -y -q $missing

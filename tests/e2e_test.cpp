@@ -78,13 +78,14 @@ using E2EFlow = E2E;
 using E2EFailure = E2E;
 
 // Runs under memory limits: POSIX only, and not under the sanitizers,
-// whose own reservations exceed the limits.
+// whose own reservations exceed the limits, nor under qemu-user.
 struct E2EMemory : E2E {
   void SetUp() override {
 #ifdef TALVEX_SANITIZED
     GTEST_SKIP() << "the sanitizers reserve more memory than the limits allow";
 #endif
     if (TestingWindowsBuild()) GTEST_SKIP() << "memory limits are a POSIX test";
+    if (TestingUnderEmulator()) GTEST_SKIP() << "qemu-user keeps memory limits from the host";
     E2E::SetUp();
   }
 };

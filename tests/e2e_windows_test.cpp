@@ -59,9 +59,7 @@ std::string ShellQuoted(const std::string& text) {
 
 // The command line that starts the build under test, quoted for a shell.
 std::string ToolCommand(const std::vector<std::string>& args) {
-  std::vector<std::string> words;
-  if (!Env("TALVEX_RUNNER").empty()) words.push_back(Env("TALVEX_RUNNER"));
-  words.push_back(Env("TALVEX_UNDER_TEST").empty() ? TALVEX_BINARY : Env("TALVEX_UNDER_TEST"));
+  std::vector<std::string> words = ToolCommandWords();
   words.insert(words.end(), args.begin(), args.end());
   std::string command;
   for (const auto& word : words) {

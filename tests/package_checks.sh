@@ -1,6 +1,6 @@
 #!/bin/sh
 # Checks of what users install: the installed tree, the manual page, the
-# bash completion, the .deb and the Windows .zip.
+# bash completion, the .deb, the Windows .zip and the release files.
 # Usage: package_checks.sh CHECK BUILD_DIR SOURCE_DIR VERSION [WINDOWS_BUILD_DIR]
 #   install     cmake --install into a DESTDIR: every file in place; round
 #               trip with the installed tool; README's install from source
@@ -18,6 +18,12 @@
 #   lintian     lintian on the .deb: no error, no warning
 #   zip         cpack -G ZIP of the Windows cross build: talvex.exe with its
 #               version resource and manifest, README.txt and LICENSE
+#   release     scripts/package.sh, run twice: the same files both times,
+#               all of them there, SHA256SUMS right; each tarball's files,
+#               owners and dates, its static binary alone in an empty root
+#               round-trips a file (aarch64's under qemu-user, the static
+#               emulator beside it and no sysroot); the arm64 .deb's
+#               architecture, contents, dependencies and lintian
 #   readme      README.md: at most 250 lines, its transcripts print what
 #               it shows, its key recipe run twice keeps the first key
 # Exit 77 (skipped) when a tool a check needs is missing; under CI
@@ -61,10 +67,11 @@ make_deb() {
 }
 
 # Encrypts, tests and decrypts a sample with the talvex at $1 and compares
-# the result with the original; a key of another file must not pass.
+# the result with the original; a key of another file must not pass. The
+# files are made in folder $2 (a folder of their own by default).
 round_trip() {
   tool=$1
-  dir=$work/round_trip
+  dir=${2:-$work/round_trip}
   mkdir -p "$dir"
   head -c 70000 /dev/urandom >"$dir/key.bin"     # 32-bit mode
   head -c 100 /dev/urandom >"$dir/other.bin"     # 8-bit mode, another key
@@ -506,7 +513,118 @@ readme)
   done
   ;;
 
+release)
+  need sha256sum tar gzip file readelf chroot dpkg-deb lintian cmp
+  [ "$(id -u)" = 0 ] || give_up "chroot into an empty root needs root"
+  # The release files, made twice: the same commit, the same bytes.
+  for run in first second; do
+    sh "$source/scripts/package.sh" "$work/$run" >"$work/$run.log" 2>&1 ||
+      fail "scripts/package.sh failed: $(tail -n 30 "$work/$run.log")"
+  done
+  out=$work/first
+  files="SHA256SUMS talvex-$version-linux-aarch64.tar.gz talvex-$version-linux-x86_64.tar.gz
+    talvex-$version-win64.zip talvex_${version}_amd64.deb talvex_${version}_arm64.deb"
+  for file in $files; do
+    [ -f "$out/$file" ] ||
+      give_up "scripts/package.sh made no $file: $(grep SKIPPED "$work/first.log" || ls "$out")"
+  done
+  [ "$(ls "$out" | tr '\n' ' ')" = "$(echo $files | tr ' ' '\n' | LC_ALL=C sort | tr '\n' ' ')" ] ||
+    fail "the release files are not $(echo $files): $(ls "$out")"
+  for file in $files; do
+    cmp "$out/$file" "$work/second/$file" || fail "$file differs between two runs of scripts/package.sh"
+  done
+  [ "$(ls "$work/second" | tr '\n' ' ')" = "$(ls "$out" | tr '\n' ' ')" ] ||
+    fail "the second run made other files: $(ls "$work/second")"
+  (cd "$out" && sha256sum --strict -c SHA256SUMS >"$work/sums.out" 2>&1) ||
+    fail "sha256sum -c SHA256SUMS: $(cat "$work/sums.out")"
+  [ "$(sed 's/^[0-9a-f]\{64\}  //' "$out/SHA256SUMS" | tr '\n' ' ')" = \
+    "$(echo $files | tr ' ' '\n' | grep -vx SHA256SUMS | LC_ALL=C sort | tr '\n' ' ')" ] ||
+    fail "SHA256SUMS does not list each other release file once: $(cat "$out/SHA256SUMS")"
+  echo "release files made twice, the same bytes; sha256sum -c SHA256SUMS: $(grep -c ': OK$' "$work/sums.out") OK"
+
+  # The tarballs: one folder, the static binary and its files, root's,
+  # dated by the commit, their gzip header free of names and times.
+  epoch=${SOURCE_DATE_EPOCH:-$(cat "$source/build-pkg/source_date_epoch")}
+  stamp=$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S')
+  for arch in x86_64 aarch64; do
+    name=talvex-$version-linux-$arch
+    tarball=$out/$name.tar.gz
+    [ "$(od -An -tx1 -j3 -N5 "$tarball" | tr -d ' \n')" = 0000000000 ] || fail "$name.tar.gz carries a name or a time"
+    tar -tvzf "$tarball" --full-time --utc | awk '{ print $1, $2, $4, $5, $6 }' >"$work/listing"
+    cat >"$work/wanted" <<LISTING
+drwxr-xr-x 0/0 $stamp $name/
+-rw-r--r-- 0/0 $stamp $name/LICENSE
+-rw-r--r-- 0/0 $stamp $name/README.md
+-rwxr-xr-x 0/0 $stamp $name/talvex
+-rw-r--r-- 0/0 $stamp $name/talvex.1
+-rw-r--r-- 0/0 $stamp $name/talvex.bash
+LISTING
+    diff "$work/wanted" "$work/listing" >"$work/listing.diff" ||
+      fail "$name.tar.gz does not hold what it should (<: wanted, >: held): $(cat "$work/listing.diff")"
+    root=$work/root-$arch
+    mkdir "$root"
+    tar -xzf "$tarball" -C "$root" --strip-components=1
+    cmp "$root/talvex.1" "$build/doc/talvex.1" || fail "$name's manual page differs from the build's"
+    cmp "$root/talvex.bash" "$source/completion/talvex.bash" || fail "$name's bash completion differs"
+    cmp "$root/LICENSE" "$source/LICENSE" || fail "$name's LICENSE differs"
+    cmp "$root/README.md" "$source/README.md" || fail "$name's README.md differs"
+    case $arch in
+      x86_64) machine=x86-64 starter="" ;;
+      aarch64) machine="ARM aarch64" starter=/qemu-aarch64-static ;;
+    esac
+    described=$(file -b "$root/talvex")
+    for word in "ELF 64-bit" "$machine" "statically linked" ", stripped"; do
+      case $described in *"$word"*) ;; *) fail "$name's talvex is not $word: $described" ;; esac
+    done
+    ! readelf -lW "$root/talvex" | grep -e INTERP -e DYNAMIC || fail "$name's talvex asks for a dynamic loader"
+    # The root holds the binary and its files alone (and for aarch64 the
+    # static emulator): no C library, no /dev, no /proc.
+    if [ -n "$starter" ]; then
+      emulator=$(command -v qemu-aarch64-static) || give_up "qemu-aarch64-static not found (sh scripts/setup.sh installs it)"
+      file -b "$emulator" | grep -q -e 'statically linked' -e 'static-pie linked' || fail "$emulator is not statically linked"
+      cp "$emulator" "$root$starter"
+    fi
+    printf '#!/bin/sh\nexec chroot "%s" %s /talvex "$@"\n' "$root" "$starter" >"$work/in-root-$arch"
+    chmod +x "$work/in-root-$arch"
+    round_trip "$work/in-root-$arch" "$root"
+  done
+
+  # The .debs: each for its processor, the same files, dependencies read
+  # from the libraries of that processor.
+  amd64=$out/talvex_${version}_amd64.deb arm64=$out/talvex_${version}_arm64.deb
+  [ "$(dpkg-deb -f "$amd64" Architecture)" = amd64 ] || fail "the amd64 .deb says $(dpkg-deb -f "$amd64" Architecture)"
+  [ "$(dpkg-deb -f "$arm64" Architecture)" = arm64 ] || fail "the arm64 .deb says $(dpkg-deb -f "$arm64" Architecture)"
+  for arch in amd64 arm64; do
+    dpkg-deb -c "$out/talvex_${version}_$arch.deb" | awk '{ print $1, $2, $4, $5, $6 }' >"$work/$arch.contents"
+  done
+  diff "$work/amd64.contents" "$work/arm64.contents" >"$work/contents.diff" ||
+    fail "the .debs hold other files (<: amd64, >: arm64): $(cat "$work/contents.diff")"
+  depends=$(dpkg-deb -f "$arm64" Depends)
+  for lib in libc6 libstdc++6; do
+    echo "$depends" | grep -q "$lib (>= " || fail "the arm64 .deb's Depends lacks $lib: $depends"
+  done
+  dpkg-deb -x "$arm64" "$work/arm64"
+  described=$(file -b "$work/arm64/usr/bin/talvex")
+  for word in "ARM aarch64" "dynamically linked" ", stripped"; do
+    case $described in *"$word"*) ;; *) fail "the arm64 .deb's talvex is not $word: $described" ;; esac
+  done
+  status=0
+  lintian --fail-on error,warning --display-info "$arm64" >"$work/lintian.out" 2>&1 || status=$?
+  if grep -v -e '^[IPX]: ' -e '^running with root privileges is not recommended!$' "$work/lintian.out" ||
+      [ "$status" != 0 ]; then
+    fail "lintian on the arm64 .deb (exit $status): $(cat "$work/lintian.out")"
+  fi
+  echo "lintian $(basename "$arm64"): no error, no warning"
+  cat "$work/lintian.out"
+  # Its binary under qemu-user, with the arm64 libraries of this machine.
+  printf '#!/bin/sh\nexec "%s" "%s" "$@"\n' "$(command -v qemu-aarch64-static)" "$work/arm64/usr/bin/talvex" \
+    >"$work/arm64-talvex"
+  chmod +x "$work/arm64-talvex"
+  round_trip "$work/arm64-talvex" "$work/arm64-trip"
+  echo "the arm64 .deb: the amd64 one's files; Depends: $depends"
+  ;;
+
 *)
-  fail "unknown check (install, manual, completion, deb, lintian, zip or readme)"
+  fail "unknown check (install, manual, completion, deb, lintian, zip, release or readme)"
   ;;
 esac

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cinttypes>
 #include <csignal>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
@@ -30,18 +32,42 @@ std::string EnvOr(const char* name, const std::string& fallback) {
   return value && *value ? value : fallback;
 }
 
-// Reads both pipes to their ends without letting either fill up.
-void Drain(int out_fd, int err_fd, std::string& out, std::string& err) {
+// Whether process pid has exited, without reaping it: until the wait, its
+// id names it and no other process.
+bool Exited(pid_t pid) {
+  siginfo_t info{};
+  return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         info.si_pid == pid;
+}
+
+// How long the pipes are read after the process exited. What it wrote is
+// in them by then; a process it left behind may hold them open for much
+// longer, and that is no output of the tool's but a fault of the test that
+// left it (a feed's background writer that outlives the tool).
+constexpr std::chrono::seconds kReadAfterExit{5};
+
+// Reads both pipes to their ends without letting either fill up, or until
+// kReadAfterExit after process pid exited, which fails the test.
+void Drain(int out_fd, int err_fd, std::string& out, std::string& err, pid_t pid) {
   pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
   std::string* sinks[2] = {&out, &err};
   int open = 2;
   char buffer[65536];
+  std::optional<std::chrono::steady_clock::time_point> until;
   while (open > 0) {
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
+    int wait_ms = 100;  // how often the exit is looked for while nothing comes
+    if (until) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*until - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        ADD_FAILURE() << "the output pipes of process " << pid << " were still open "
+                      << kReadAfterExit.count() << " s after it exited: something it left holds them";
+        break;
+      }
+      wait_ms = static_cast<int>(std::min<std::int64_t>(left.count(), wait_ms));
     }
-    for (int i = 0; i < 2; ++i) {
+    const int ready = ::poll(fds, 2, wait_ms);
+    if (ready < 0 && errno != EINTR) break;
+    for (int i = 0; ready > 0 && i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
       if (n > 0) {
@@ -52,8 +78,19 @@ void Drain(int out_fd, int err_fd, std::string& out, std::string& err) {
         --open;
       }
     }
+    if (!until && Exited(pid)) until = std::chrono::steady_clock::now() + kReadAfterExit;
+  }
+  for (const pollfd& entry : fds) {
+    if (entry.fd >= 0) ::close(entry.fd);
   }
 }
+
+// The emulator that starts the programs of a cross build, and its options.
+#ifdef TALVEX_EMULATOR
+const std::vector<std::string> kEmulator = {TALVEX_EMULATOR};
+#else
+const std::vector<std::string> kEmulator;
+#endif
 
 }  // namespace
 
@@ -71,6 +108,8 @@ void DefaultSignalsForChild() {
 
 bool TestingWindowsBuild() { return EnvOr("TALVEX_LINE_END", "") == "crlf"; }
 
+bool TestingUnderEmulator() { return !kEmulator.empty() && EnvOr("TALVEX_UNDER_TEST", "").empty(); }
+
 std::string Lines(const std::string& text) {
   if (!TestingWindowsBuild()) return text;
   std::string out;
@@ -81,14 +120,40 @@ std::string Lines(const std::string& text) {
   return out;
 }
 
+namespace {
+
+// The runner that starts the binary under test, if any: none for the
+// build's own binary.
+std::vector<std::string> RunnerWords(bool native) {
+  const std::string runner = native ? "" : EnvOr("TALVEX_RUNNER", "");
+  return runner.empty() ? std::vector<std::string>{} : std::vector<std::string>{runner};
+}
+
+// The binary under test; the build's own one through the emulator of a
+// cross build, which the other binaries (the Windows build) do not need.
+std::vector<std::string> BinaryWords(bool native) {
+  const std::string other = native ? "" : EnvOr("TALVEX_UNDER_TEST", "");
+  if (!other.empty()) return {other};
+  std::vector<std::string> words = kEmulator;
+  words.push_back(TALVEX_BINARY);
+  return words;
+}
+
+}  // namespace
+
+std::vector<std::string> ToolCommandWords(bool native) {
+  std::vector<std::string> words = RunnerWords(native);
+  for (std::string& word : BinaryWords(native)) words.push_back(std::move(word));
+  return words;
+}
+
 ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
                    const ToolOptions& options) {
   std::vector<std::string> argv_strings = options.prefix;
-  const std::string runner = options.native ? "" : EnvOr("TALVEX_RUNNER", "");
-  if (!runner.empty()) argv_strings.push_back(runner);
-  argv_strings.insert(argv_strings.end(), options.starter.begin(), options.starter.end());
-  argv_strings.push_back(options.native ? TALVEX_BINARY : EnvOr("TALVEX_UNDER_TEST", TALVEX_BINARY));
-  argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+  for (const std::vector<std::string>& part :
+       {RunnerWords(options.native), options.starter, BinaryWords(options.native), args}) {
+    argv_strings.insert(argv_strings.end(), part.begin(), part.end());
+  }
 
   std::vector<std::string> env_strings;
   for (char** e = environ; *e; ++e) {
@@ -176,7 +241,7 @@ ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
   std::thread watcher;
   if (options.while_running) watcher = std::thread(options.while_running, static_cast<int>(pid));
   ToolResult result;
-  Drain(out_pipe[0], err_pipe[0], result.out, result.err);
+  Drain(out_pipe[0], err_pipe[0], result.out, result.err, pid);
   if (feeder.joinable()) feeder.join();
   // Before the wait: until then the process id names the tool (or what
   // remains of it), never another process.
@@ -191,11 +256,11 @@ ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
 
 FifoFeeder::FifoFeeder(const std::string& path, std::string content) {
   ::signal(SIGPIPE, SIG_IGN);  // a reader may stop early
-  thread = std::thread([path, content = std::move(content)] {
-    // Waits for the reader, but not for ever: a tool that never opens the
-    // FIFO must not hang the test.
+  thread = std::thread([this, path, content = std::move(content)] {
+    // Waits for the reader, but not for ever, and not once the test is done
+    // with the FIFO: a tool that never opens it must not hang the test.
     int fd = -1;
-    for (int waited = 0; fd < 0 && waited < 60000; ++waited) {
+    for (int waited = 0; fd < 0 && waited < 60000 && !done; ++waited) {
       fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
       if (fd < 0) ::usleep(1000);
     }
@@ -210,7 +275,10 @@ FifoFeeder::FifoFeeder(const std::string& path, std::string content) {
   });
 }
 
-FifoFeeder::~FifoFeeder() { thread.join(); }
+FifoFeeder::~FifoFeeder() {
+  done = true;
+  thread.join();
+}
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "talvex-test-XXXXXX").string();

@@ -3,11 +3,14 @@
 // The binary under test is the native build unless TALVEX_UNDER_TEST names
 // another one; TALVEX_RUNNER names a program to start it with (wine for the
 // Windows build), and TALVEX_LINE_END=crlf says that its line ends are
-// CR LF.
+// CR LF. A cross build (aarch64 under qemu-user) starts the binary it built
+// through the emulator CMake names (CMAKE_CROSSCOMPILING_EMULATOR), never
+// through a binfmt handler that a machine may or may not have.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -38,8 +41,16 @@ struct ToolOptions {
   std::function<void(int pid)> while_running;
 };
 
+// The words that start the binary under test, before its arguments: the
+// runner or the emulator, if any, then the binary. With native, the build's
+// own binary, whatever is under test.
+std::vector<std::string> ToolCommandWords(bool native = false);
+
 // Runs the tool with args in directory dir, with every signal at its
-// default action and none blocked, whatever the test inherited.
+// default action and none blocked, whatever the test inherited. Its output
+// is read until it exits and for a few seconds after: a process it left
+// behind that holds the pipes (a background writer of a test's feed) fails
+// the test rather than holding it.
 ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
                    const ToolOptions& options = {});
 
@@ -56,6 +67,13 @@ std::string Lines(const std::string& text);
 // True when the binary under test is the Windows build.
 bool TestingWindowsBuild();
 
+// True when the binary under test runs under the emulator of a cross build.
+// qemu-user keeps the limits on address space and data (RLIMIT_AS,
+// RLIMIT_DATA) from reaching the host, where they would bound the
+// emulator's memory rather than the tool's: memory limits test nothing
+// there.
+bool TestingUnderEmulator();
+
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes.
 struct TempDir {
@@ -69,12 +87,14 @@ struct TempDir {
 
 // Feeds content into a FIFO at path from a thread of its own, as the writer
 // of a pipe does: it waits for a reader, and the reader sees the end once
-// all is written. Joined when it goes.
+// all is written. When it goes it stops waiting for a reader that never
+// came (a tool that could not start) and is joined.
 struct FifoFeeder {
   explicit FifoFeeder(const std::string& path, std::string content);
   ~FifoFeeder();
   FifoFeeder(const FifoFeeder&) = delete;
   FifoFeeder& operator=(const FifoFeeder&) = delete;
+  std::atomic<bool> done{false};
   std::thread thread;
 };
 

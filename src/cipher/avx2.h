@@ -2,18 +2,26 @@
 // the portable loops of encrypt.cpp and decrypt.cpp give, only faster; the
 // binary must still run on every x86-64, so they are used only after
 // Avx2Usable() said yes, and are compiled for AVX2 only inside their own
-// files (encrypt_avx2.cpp, decrypt_avx2.cpp). Elsewhere Avx2Usable() is
-// false and the loops are never called.
+// files (encrypt_avx2.cpp, decrypt_avx2.cpp). Those files are built for
+// x86-64 only (CMakeLists.txt defines TALVEX_AVX2_LOOPS there); for every
+// other processor the portable loops are the only ones, kAvx2Loops is false
+// and the calls below are left out at compile time (if constexpr).
 #pragma once
 
 #include <cstdint>
 
 #include "cipher/random.h"
 
+#if TALVEX_AVX2_LOOPS
+inline constexpr bool kAvx2Loops = true;
 // True when this processor and its operating system run AVX2, BMI2 and FMA
 // (the compiler may fuse a product and a sum of the draws into one FMA).
 // Asked of the processor once per process.
 bool Avx2Usable();
+#else
+inline constexpr bool kAvx2Loops = false;
+inline bool Avx2Usable() { return false; }
+#endif
 
 // Encrypts the first source bytes into entries at out, the same entries the
 // portable loop writes, drawing from generator as it does. Handles whole

@@ -131,11 +131,13 @@ bool DecodeWindowOf(std::span<const std::uint8_t> window, std::span<const std::u
   std::int64_t offset = 0;
   auto decode = [&](const std::uint8_t* at, int run, std::uint8_t* to) {
     int quick = 0;
-    if (avx2) {
-      const std::int64_t readable = (length - offset - kAvx2ReadPast) / kEntry;
-      quick = static_cast<int>(std::clamp<std::int64_t>(readable, 0, run)) / kAvx2DecodeGroup *
-              kAvx2DecodeGroup;
-      if (!DecodeEntriesAvx2<P>(at, quick, key.data(), key_length, to)) return false;
+    if constexpr (kAvx2Loops) {
+      if (avx2) {
+        const std::int64_t readable = (length - offset - kAvx2ReadPast) / kEntry;
+        quick = static_cast<int>(std::clamp<std::int64_t>(readable, 0, run)) / kAvx2DecodeGroup *
+                kAvx2DecodeGroup;
+        if (!DecodeEntriesAvx2<P>(at, quick, key.data(), key_length, to)) return false;
+      }
     }
     const int rest = run - quick;
     if (!ParseEntries<P>(at + quick * kEntry, rest, key_length, index, value)) return false;

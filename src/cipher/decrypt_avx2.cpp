@@ -11,7 +11,9 @@
 // the value bytes, entry by entry.
 #include "cipher/avx2.h"
 
-#if defined(__x86_64__)
+#if !defined(__x86_64__) || !TALVEX_AVX2_LOOPS
+#error "the AVX2 loops are built for x86-64 only (CMakeLists.txt)"
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -203,14 +205,6 @@ bool DecodeEntriesAvx2(const std::uint8_t* p, int count, const std::uint8_t* key
   LookUpGroups(key, index[(count - 1) / kChunkEntries % 2], pending, out + pending_at);
   return true;
 }
-
-#else  // not x86-64: nothing calls it
-
-template <int P>
-bool DecodeEntriesAvx2(const std::uint8_t*, int, const std::uint8_t*, std::uint32_t, std::uint8_t*) {
-  return false;
-}
-#endif
 
 template bool DecodeEntriesAvx2<2>(const std::uint8_t*, int, const std::uint8_t*, std::uint32_t, std::uint8_t*);
 template bool DecodeEntriesAvx2<4>(const std::uint8_t*, int, const std::uint8_t*, std::uint32_t, std::uint8_t*);

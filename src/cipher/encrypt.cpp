@@ -150,12 +150,14 @@ std::uint8_t* EncryptEntriesOf(std::span<const std::uint8_t> key, const std::uin
                                std::int64_t count, Mt19937& generator, std::uint8_t* out,
                                CipherLoops loops) {
   const Reducer below = MakeReducer(key.size() - 1);
-  if (loops == CipherLoops::kFastest && Avx2Usable()) {
-    // The fast loop leaves the last few bytes to the portable one.
-    const std::int64_t quick = EncryptEntriesAvx2<P>(key.data(), below.n, source, count, generator, out);
-    out += quick * (P + 4);
-    source += quick;
-    count -= quick;
+  if constexpr (kAvx2Loops) {
+    if (loops == CipherLoops::kFastest && Avx2Usable()) {
+      // The fast loop leaves the last few bytes to the portable one.
+      const std::int64_t quick = EncryptEntriesAvx2<P>(key.data(), below.n, source, count, generator, out);
+      out += quick * (P + 4);
+      source += quick;
+      count -= quick;
+    }
   }
   return EncryptRun<P>(key.data(), below, source, count, generator, out);
 }

@@ -3,7 +3,9 @@
 // entries built 32 bytes at a time. Only the key lookups stay scalar.
 #include "cipher/avx2.h"
 
-#if defined(__x86_64__)
+#if !defined(__x86_64__) || !TALVEX_AVX2_LOOPS
+#error "the AVX2 loops are built for x86-64 only (CMakeLists.txt)"
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -409,19 +411,6 @@ void ReduceDrawsAvx2(std::uint64_t below, const std::uint32_t* words, int count,
                      std::uint32_t* result) {
   ReduceDraws(below, words, count, result);
 }
-
-#else  // not x86-64: no fast loops, and nothing calls them
-
-bool Avx2Usable() { return false; }
-
-template <int P>
-std::int64_t EncryptEntriesAvx2(const std::uint8_t*, std::uint64_t, const std::uint8_t*,
-                                std::int64_t, Mt19937&, std::uint8_t*) {
-  return 0;
-}
-void ReduceDrawsAvx2(std::uint64_t, const std::uint32_t*, int, std::uint32_t*) {}
-
-#endif
 
 template std::int64_t EncryptEntriesAvx2<2>(const std::uint8_t*, std::uint64_t, const std::uint8_t*,
                                             std::int64_t, Mt19937&, std::uint8_t*);
