@@ -1,7 +1,8 @@
 // The Windows build (run under wine) against the Linux one, and what the
 // Windows backends do on their own: colours through the console API, share
-// modes that keep writers out, Ctrl-C, paths beyond ASCII. E2EWindowsOnly cases need
-// the Windows build; the others hold for both builds.
+// modes that keep writers out, outputs that cannot be replaced, Ctrl-C,
+// paths beyond ASCII. E2EWindowsOnly cases need the Windows build; the
+// others hold for both builds.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -281,44 +282,77 @@ TEST(E2EWindowsOnly, ReadOnlyOutputIsLeftAlone) {
   EXPECT_TRUE(SameBytes(ReadFile(dir / "txt#ro.tvx"), "keep"));
 }
 
-TEST(E2EWindowsOnly, DevicesHeldOutputsAndUnknownNamesEndBeforeAnyWork) {
-  if (!TestingWindowsBuild()) GTEST_SKIP() << "device names, share modes and UTF-16 names are Windows'";
+// What this wine's GetFullPathNameW makes of name in dir: a device's name
+// comes back as \\.\ and that name.
+bool WineTakesForADevice(const std::string& dir, const std::string& name) {
+  const ToolResult said =
+      RunShell("cd " + ShellQuoted(dir) + " && " + ShellQuoted(Env("TALVEX_RUNNER")) + " " +
+               ShellQuoted(Env("TALVEX_HOLD_OPEN")) + " --full-path " + ShellQuoted(name));
+  EXPECT_EQ(said.status, 0) << said.out;
+  return said.out.rfind("\\\\.\\", 0) == 0;
+}
+
+TEST(E2EWindowsOnly, DevicesStreamsHeldOutputsAndUnknownNamesEndBeforeAnyWork) {
+  if (!TestingWindowsBuild()) {
+    GTEST_SKIP() << "device names, streams, share modes and UTF-16 names are Windows'";
+  }
   ASSERT_FALSE(Env("TALVEX_HOLD_OPEN").empty()) << "TALVEX_HOLD_OPEN names the helper .exe";
   struct Case {
     std::vector<std::string> args;
     std::string out;
-    std::string held;           // kept open by hold_open.exe, without delete sharing
+    std::string held = "";        // kept open by hold_open.exe, without delete sharing
     bool through_helper = false;  // started by hold_open.exe, which reads \uXXXX
-    std::string device_key;     // which may also fail to open, where wine maps no port to it
+    std::string device_key = "";  // which may also fail to open, where wine maps no port to it
+    std::string made = "";        // the file the run writes, where it writes one
   };
+  TempDir source;
+  WriteFile(source / "key.bin", RandomBytes(300, 3));
+  WriteFile(source / "c.dat", "some plain text");
+  ASSERT_EQ(RunTool(source.path, {"-e", "key.bin", "c.dat", "c.tvx"}).status, 0);
+  const std::string text = ReadFile(source / "dat#c.tvx");
   const std::string refused = "Cannot write to OUTPUTFILE: ";
   const std::string key_line = KeyLine(300);
   const std::string wrong_size = Error("KEYFILE SIZE must be between 100 bytes and 1 GB!");
-  const Case cases[] = {
-      {{"-d", "key.bin", "dat#c.tvx", "NUL"}, key_line + Error(refused + "NUL"), "", false, ""},
-      {{"-d", "key.bin", "dat#c.tvx", "nul.txt"}, key_line + Error(refused + "nul.txt"), "", false, ""},
-      {{"-d", "key.bin", "dat#c.tvx", "CON"}, key_line + Error(refused + "CON"), "", false, ""},
-      {{"-d", "key.bin", "dat#c.tvx", "r"}, key_line + Error(refused + "r"), "r.dat", false, ""},
+  // A text this short draws one star per entry.
+  const std::string decrypted = key_line + Bar(15, "Decryption");
+  std::vector<Case> cases = {
+      {{"-d", "key.bin", "dat#c.tvx", "NUL"}, key_line + Error(refused + "NUL")},
+      {{"-d", "key.bin", "dat#c.tvx", "CON"}, key_line + Error(refused + "CON")},
+      {{"-d", "key.bin", "dat#c.tvx", "r"}, key_line + Error(refused + "r"), "r.dat"},
       // A serial port is read for what it holds now: nothing, and no wait.
       {{"-t", "AUX", "dat#c.tvx"}, wrong_size, "", false, "AUX"},
       {{"-t", "COM1", "dat#c.tvx"}, wrong_size, "", false, "COM1"},
       // An unpaired surrogate reaches the file system as it is: the
       // a\uFFFD.dat that a lost one would turn it into is not taken.
       {{"-e", "key.bin", "a\\uD800.dat", "s.tvx"},
-       key_line + Error("INPUTFILE 'a\xEF\xBF\xBD.dat' does NOT exist"), "", true, ""},
+       key_line + Error("INPUTFILE 'a\xEF\xBF\xBD.dat' does NOT exist"), "", true},
+      // A colon that is not a drive's names a stream of another file, which
+      // is neither made nor written (wine would make a file of that name).
+      {{"-e", "key.bin", "r.dat", "ads.tvx:s.tvx"}, key_line + Error(refused + "ads.tvx:s.tvx")},
+      {{"-d", "key.bin", "dat#c.tvx", "dat#c.tvx:x"}, key_line + Error(refused + "dat#c.tvx:x")},
+      {{"-d", "key.bin", "dat#c.tvx", "r.dat:x:y"}, key_line + Error(refused + "r.dat:x:y")},
+      // A drive's colon is none: Z: is the test folder's drive under wine.
+      {{"-d", "key.bin", "dat#c.tvx", "Z:back"}, decrypted, "", false, "", "back.dat"},
   };
-  TempDir source;
-  WriteFile(source / "key.bin", RandomBytes(300, 3));
-  WriteFile(source / "c.dat", "some plain text");
-  ASSERT_EQ(RunTool(source.path, {"-e", "key.bin", "c.dat", "c.tvx"}).status, 0);
+  // Windows 10 takes nul.txt and com1.txt for devices, Windows 11 for files;
+  // this wine decides as its GetFullPathNameW does.
+  for (const std::string name : {"nul", "com1"}) {
+    const std::vector<std::string> args = {"-d", "key.bin", "dat#c.tvx", name + ".txt"};
+    if (WineTakesForADevice(source.path, name + ".dat")) {
+      cases.push_back({args, key_line + Error(refused + name + ".txt")});
+    } else {
+      cases.push_back({args, decrypted, "", false, "", name + ".dat"});
+    }
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[1] + " " + c.args[2] + " " + c.args.back());
     TempDir dir;
     WriteFile(dir / "key.bin", ReadFile(source / "key.bin"));
-    WriteFile(dir / "dat#c.tvx", ReadFile(source / "dat#c.tvx"));
+    WriteFile(dir / "dat#c.tvx", text);
     WriteFile(dir / "r.dat", "old");
     WriteFile(dir / "a\xEF\xBF\xBD.dat", "a decoy");
-    const auto before = FolderContents(dir.path);
+    auto expected = FolderContents(dir.path);
+    if (!c.made.empty()) expected[c.made] = "some plain text";
     int release = -1;
     const pid_t holder = c.held.empty() ? 0 : HoldOpenForWriting(dir.path, c.held, &release);
     ASSERT_NE(holder, -1) << "the helper could not hold " << c.held;
@@ -339,7 +373,7 @@ TEST(E2EWindowsOnly, DevicesHeldOutputsAndUnknownNamesEndBeforeAnyWork) {
       EXPECT_EQ(run.out, Lines(c.out));
       EXPECT_EQ(run.err, "");
     }
-    EXPECT_TRUE(FolderContents(dir.path) == before) << "the folder changed";
+    EXPECT_TRUE(FolderContents(dir.path) == expected) << "the folder is not as expected";
   }
 }
 

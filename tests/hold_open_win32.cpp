@@ -2,6 +2,9 @@
 //   hold_open FILE   opens FILE for writing (letting others read and write,
 //                    not delete), says "held" on stdout, and keeps it open
 //                    until its standard input ends.
+//   hold_open --full-path NAME
+//                    says what GetFullPathNameW makes of NAME, in UTF-8: a
+//                    device comes back as \\.\ and its name (\\.\nul).
 //   hold_open --start PROGRAM ARG...
 //                    runs PROGRAM with the arguments, in which \uXXXX stands
 //                    for that UTF-16 unit, and exits with its exit status:
@@ -44,11 +47,22 @@ int main(int argc, char** argv) {
     }
     return static_cast<int>(status);
   }
+  DWORD count = 0;
+  if (argc == 3 && std::string(argv[1]) == "--full-path") {
+    wchar_t name[MAX_PATH], full[MAX_PATH];
+    char utf8[4 * MAX_PATH];
+    if (MultiByteToWideChar(CP_UTF8, 0, argv[2], -1, name, MAX_PATH) == 0 ||
+        GetFullPathNameW(name, MAX_PATH, full, nullptr) == 0) {
+      return 1;
+    }
+    const int size = WideCharToMultiByte(CP_UTF8, 0, full, -1, utf8, sizeof utf8, nullptr, nullptr);
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), utf8, size > 0 ? size - 1 : 0, &count, nullptr);
+    return 0;
+  }
   if (argc != 2) return 2;
   HANDLE file = CreateFileA(argv[1], GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 1;
-  DWORD count = 0;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "held\n", 5, &count, nullptr);
   char byte = 0;
   while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &byte, 1, &count, nullptr) && count > 0) {
