@@ -205,9 +205,12 @@ TEST(E2EWindowsConsole, ColoursReachTheTerminal) {
   }
 }
 
-// Starts the helper that holds path (in dir) open for writing; returns its
-// pid once the file is held, -1 when that failed. Closing *release lets it go.
-pid_t HoldOpenForWriting(const std::string& dir, const std::string& path, int* release) {
+// Starts the helper that holds path (in dir) open for writing, sharing it
+// as share says (hold_open_win32.cpp; read and write when empty); returns
+// its pid once the file is held, -1 when that failed. Closing *release lets
+// it go.
+pid_t HoldOpenForWriting(const std::string& dir, const std::string& path, int* release,
+                         const std::string& share = "") {
   // Close-on-exec: no other process (the tool, or a wine service it
   // starts) may keep the release end open, or the helper would never go.
   int to_child[2], from_child[2];
@@ -220,7 +223,11 @@ pid_t HoldOpenForWriting(const std::string& dir, const std::string& path, int* r
     const std::string runner = Env("TALVEX_RUNNER");
     const std::string helper = Env("TALVEX_HOLD_OPEN");
     if (::chdir(dir.c_str()) != 0) ::_exit(126);
-    ::execl(runner.c_str(), runner.c_str(), helper.c_str(), path.c_str(), nullptr);
+    if (share.empty()) {
+      ::execl(runner.c_str(), runner.c_str(), helper.c_str(), path.c_str(), nullptr);
+    } else {
+      ::execl(runner.c_str(), runner.c_str(), helper.c_str(), path.c_str(), share.c_str(), nullptr);
+    }
     ::_exit(127);
   }
   ::close(to_child[0]);
@@ -300,9 +307,10 @@ TEST(E2EWindowsOnly, DevicesStreamsHeldOutputsAndUnknownNamesEndBeforeAnyWork) {
   struct Case {
     std::vector<std::string> args;
     std::string out;
-    std::string held = "";        // kept open by hold_open.exe, without delete sharing
+    std::string held = "";        // kept open for writing by hold_open.exe
     bool through_helper = false;  // started by hold_open.exe, which reads \uXXXX
     std::string device_key = "";  // which may also fail to open, where wine maps no port to it
+    std::string share = "";       // what hold_open.exe lets others do with held
     std::string made = "";        // the file the run writes, where it writes one
   };
   TempDir source;
@@ -318,7 +326,6 @@ TEST(E2EWindowsOnly, DevicesStreamsHeldOutputsAndUnknownNamesEndBeforeAnyWork) {
   std::vector<Case> cases = {
       {{"-d", "key.bin", "dat#c.tvx", "NUL"}, key_line + Error(refused + "NUL")},
       {{"-d", "key.bin", "dat#c.tvx", "CON"}, key_line + Error(refused + "CON")},
-      {{"-d", "key.bin", "dat#c.tvx", "r"}, key_line + Error(refused + "r"), "r.dat"},
       // A serial port is read for what it holds now: nothing, and no wait.
       {{"-t", "AUX", "dat#c.tvx"}, wrong_size, "", false, "AUX"},
       {{"-t", "COM1", "dat#c.tvx"}, wrong_size, "", false, "COM1"},
@@ -332,7 +339,7 @@ TEST(E2EWindowsOnly, DevicesStreamsHeldOutputsAndUnknownNamesEndBeforeAnyWork) {
       {{"-d", "key.bin", "dat#c.tvx", "dat#c.tvx:x"}, key_line + Error(refused + "dat#c.tvx:x")},
       {{"-d", "key.bin", "dat#c.tvx", "r.dat:x:y"}, key_line + Error(refused + "r.dat:x:y")},
       // A drive's colon is none: Z: is the test folder's drive under wine.
-      {{"-d", "key.bin", "dat#c.tvx", "Z:back"}, decrypted, "", false, "", "back.dat"},
+      {{"-d", "key.bin", "dat#c.tvx", "Z:back"}, decrypted, "", false, "", "", "back.dat"},
   };
   // Windows 10 takes nul.txt and com1.txt for devices, Windows 11 for files;
   // this wine decides as its GetFullPathNameW does.
@@ -341,11 +348,19 @@ TEST(E2EWindowsOnly, DevicesStreamsHeldOutputsAndUnknownNamesEndBeforeAnyWork) {
     if (WineTakesForADevice(source.path, name + ".dat")) {
       cases.push_back({args, key_line + Error(refused + name + ".txt")});
     } else {
-      cases.push_back({args, decrypted, "", false, "", name + ".dat"});
+      cases.push_back({args, decrypted, "", false, "", "", name + ".dat"});
     }
   }
+  // An output held open in any sharing mode: a volume without the POSIX
+  // rename (wine's, as GetVolumeInformationByHandleW says) replaces no file
+  // that anyone has open, and writing in place needs it to itself.
+  for (const std::string share : {"-", "r", "w", "d", "rw", "rd", "wd", "rwd"}) {
+    cases.push_back({{"-d", "key.bin", "dat#c.tvx", "r"}, key_line + Error(refused + "r"), "r.dat",
+                     false, "", share});
+  }
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.args[1] + " " + c.args[2] + " " + c.args.back());
+    SCOPED_TRACE(c.args[1] + " " + c.args[2] + " " + c.args.back() +
+                 (c.held.empty() ? "" : ", held sharing '" + c.share + "'"));
     TempDir dir;
     WriteFile(dir / "key.bin", ReadFile(source / "key.bin"));
     WriteFile(dir / "dat#c.tvx", text);
@@ -354,7 +369,8 @@ TEST(E2EWindowsOnly, DevicesStreamsHeldOutputsAndUnknownNamesEndBeforeAnyWork) {
     auto expected = FolderContents(dir.path);
     if (!c.made.empty()) expected[c.made] = "some plain text";
     int release = -1;
-    const pid_t holder = c.held.empty() ? 0 : HoldOpenForWriting(dir.path, c.held, &release);
+    const pid_t holder =
+        c.held.empty() ? 0 : HoldOpenForWriting(dir.path, c.held, &release, c.share);
     ASSERT_NE(holder, -1) << "the helper could not hold " << c.held;
     ToolOptions options;
     options.prefix = {"/usr/bin/timeout", "-k", "5", "60"};

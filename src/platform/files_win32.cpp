@@ -123,6 +123,22 @@ bool MayOpen(const std::string& path, DWORD access, DWORD share = kShareAll) {
   return true;
 }
 
+// True when the volume of the entry at path renames over a file that
+// others have open (FILE_SUPPORTS_POSIX_UNLINK_RENAME: NTFS on Windows 10
+// and later). Elsewhere (FAT32, exFAT, most network shares, wine) a rename
+// over a file that anyone has open fails, whatever they share.
+bool RenamesOverOpenFiles(const std::string& path) {
+  constexpr DWORD kSupportsPosixUnlinkRename = 0x400;
+  HANDLE handle = Open(path, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  DWORD flags = 0;
+  const bool known =
+      GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) != 0;
+  CloseHandle(handle);
+  return known && (flags & kSupportsPosixUnlinkRename) != 0;
+}
+
 // The folder part of a path, up to and including its last separator ("D:"
 // for "D:name"); empty for a bare name.
 std::string FolderPart(const std::string& path) {
@@ -164,9 +180,10 @@ bool Register(const std::wstring& wide) {
 // Renames the temporary file over target the POSIX way (Windows 10 1607
 // and later, on NTFS): a target that another process has open, letting
 // others delete it, is replaced too, and that process goes on with the old
-// file. MoveFileExW refuses such a target, which the probe, asking only
-// for delete access, would have let through. False where the system or
-// the file system has no such rename; the caller then moves the old way.
+// file. MoveFileExW refuses such a target; the probe lets one through only
+// where the volume says it renames so (RenamesOverOpenFiles). False where
+// the system or the file system has no such rename; the caller then moves
+// the old way.
 bool RenameReplacingOpenFile(const std::wstring& target) {
   constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
   constexpr DWORD kReplaceIfExists = 0x1, kPosixSemantics = 0x2;
@@ -297,8 +314,10 @@ OutputSite LookAtOutput(const std::string& path) {
   if (site.kind == PathKind::kNothing) return site;
   // The rename needs delete access to what it replaces: a folder or file
   // that denies it, or a user of the file who keeps deleters out (as
-  // fopen does), leaves at most writing in place.
-  site.may_rename_over = MayOpen(path, DELETE);
+  // fopen does), leaves at most writing in place. Where the volume renames
+  // only over a file nobody has open, so must the probe's open find it,
+  // or the run would end after all its work with the old file still there.
+  site.may_rename_over = MayOpen(path, DELETE, RenamesOverOpenFiles(path) ? kShareAll : 0);
   if (site.kind == PathKind::kFile) {
     site.writable = CanOpenForWriting(path);
     // Written in place, it is opened with nobody else let in: whoever
