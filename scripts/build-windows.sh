@@ -1,8 +1,8 @@
 #!/bin/sh
 # Cross-builds the native Windows executable build-win/talvex.exe with
-# MinGW-w64 and prepares wine to run it, so that the windows_e2e test of the
-# native build (tests/CMakeLists.txt) finds both. Arguments go to CMake's
-# configure step (scripts/test.sh passes -DTALVEX_WERROR=ON).
+# MinGW-w64, where the windows_e2e test of the native build
+# (tests/CMakeLists.txt) finds it; that test prepares wine itself. Arguments
+# go to CMake's configure step (scripts/test.sh passes -DTALVEX_WERROR=ON).
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -16,11 +16,4 @@ if x86_64-w64-mingw32-objdump -p build-win/talvex.exe | grep 'DLL Name' |
     grep -iv -e kernel32 -e msvcrt -e shell32; then
   echo "build-win/talvex.exe needs a DLL that Windows does not ship" >&2
   exit 1
-fi
-
-# wine builds its prefix on the first start (10-30 s); do it now, not inside
-# a timed test.
-wine=${TALVEX_WINE:-/usr/lib/wine/wine64}
-if [ -x "$wine" ]; then
-  LC_ALL=C.UTF-8 WINEDEBUG=-all "$wine" wineboot -i >/dev/null 2>&1 || true
 fi

@@ -33,7 +33,8 @@ void ConsoleClear(std::uint8_t attribute);
 // Gives the console back its own colours; called as the process ends.
 void ConsoleClose();
 
-// Gives the terminal its own colours back at once, when colours are on.
+// Gives the terminal its own colours back at once, when colours are on
+// (and a Windows console its output code page, where a write switched it).
 // Safe in a signal handler or a console control handler.
 void ConsoleResetNow();
 

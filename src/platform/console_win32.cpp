@@ -94,8 +94,10 @@ void ConsoleClear(std::uint8_t attribute) {
 }
 
 void ConsoleResetNow() {
-  // The console's own colours come back after every write anyway; this
-  // covers a write cut short. A pipe with colours forced gets the reset.
+  // The console's own colours and code page come back after every write
+  // anyway; this covers a write cut short, to stdout or (the failure
+  // report) to stderr. A pipe with colours forced gets the reset.
+  win32::PutBackConsolePageNow();
   if (g_console) {
     SetConsoleTextAttribute(g_out, g_start_attribute);
   } else if (g_stream.colour) {

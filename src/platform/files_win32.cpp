@@ -49,39 +49,36 @@ DWORD AttributesOf(const std::string& path) {
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-// The names Windows gives to devices in every folder: CON, PRN, AUX, NUL,
-// COM1-COM9 and LPT1-LPT9 (and COM or LPT with a superscript 1, 2 or 3),
-// in any case, whatever follows a dot or a colon, with blanks before it:
-// "nul.txt" and "C:\any\Com1 .log" are devices too on Windows 10.
-bool IsReservedName(const std::wstring& path) {
-  std::size_t start = path.size();
-  while (start > 0 && !IsSeparator(path[start - 1])) --start;
-  if (start == 0 && path.size() >= 2 && path[1] == L':') start = 2;  // "D:nul"
-  std::wstring name = path.substr(start, path.find_first_of(L".:", start) - start);
-  while (!name.empty() && name.back() == L' ') name.pop_back();
-  for (wchar_t& c : name) {
-    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
-  }
-  if (name == L"CON" || name == L"PRN" || name == L"AUX" || name == L"NUL") return true;
-  if (name.size() != 4 || (name.compare(0, 3, L"COM") != 0 && name.compare(0, 3, L"LPT") != 0)) {
-    return false;
-  }
-  const wchar_t digit = name[3];
-  return (digit >= L'1' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' ||
-         digit == L'\u00B3';
+// The \\.\ or \\?\ in front of a path that Windows takes as it stands.
+bool HasDevicePrefix(const std::wstring& path) {
+  return path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) &&
+         (path[2] == L'.' || path[2] == L'?') && IsSeparator(path[3]);
 }
 
-// True when path names a device rather than a file: a reserved name, a
-// path Windows itself turns into one (\\.\ from GetFullPathNameW, as for
-// CONIN$), or an entry whose open gives anything but a file on a disk (a
-// console, a port, a pipe). A device is neither replaced nor written.
+// True when path holds a colon that is not a drive's ("C:", after a \\?\ or
+// \\.\ prefix too): NTFS takes "name:x" for the stream x of the file name, so
+// that the output would land inside another file (making that file, empty,
+// where it was missing) and no rename could ever put it in place.
+bool NamesAStream(const std::wstring& path) {
+  std::size_t start = HasDevicePrefix(path) ? 4 : 0;
+  const auto letter = [](wchar_t c) {
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+  };
+  if (path.size() >= start + 2 && letter(path[start]) && path[start + 1] == L':') start += 2;
+  return path.find(L':', start) != std::wstring::npos;
+}
+
+// True when path names a device rather than a file: a path that Windows
+// itself turns into one (\\.\ from GetFullPathNameW: NUL and CONIN$, and
+// on Windows 10 nul.txt and com1.txt too, which Windows 11 takes for
+// files), or an entry whose open gives anything but a file on a disk (a
+// console, a port, a pipe). Windows is asked rather than a list kept, so
+// that each version's rule holds. A device is neither replaced nor written.
 bool NamesADevice(const std::string& path) {
   const std::wstring wide = win32::Wide(path);
-  if (IsReservedName(wide)) return true;
   wchar_t full[MAX_PATH];
   const DWORD length = GetFullPathNameW(wide.c_str(), MAX_PATH, full, nullptr);
-  const bool typed_as_device = wide.size() >= 4 && IsSeparator(wide[0]) && IsSeparator(wide[1]) &&
-                               wide[2] == L'.' && IsSeparator(wide[3]);
+  const bool typed_as_device = HasDevicePrefix(wide) && wide[2] == L'.';
   if (length >= 4 && length < MAX_PATH && !typed_as_device &&
       std::wstring_view(full, 4) == L"\\\\.\\") {
     return true;
@@ -126,6 +123,22 @@ bool MayOpen(const std::string& path, DWORD access, DWORD share = kShareAll) {
   return true;
 }
 
+// True when the volume of the entry at path renames over a file that
+// others have open (FILE_SUPPORTS_POSIX_UNLINK_RENAME: NTFS on Windows 10
+// and later). Elsewhere (FAT32, exFAT, most network shares, wine) a rename
+// over a file that anyone has open fails, whatever they share.
+bool RenamesOverOpenFiles(const std::string& path) {
+  constexpr DWORD kSupportsPosixUnlinkRename = 0x400;
+  HANDLE handle = Open(path, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  DWORD flags = 0;
+  const bool known =
+      GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) != 0;
+  CloseHandle(handle);
+  return known && (flags & kSupportsPosixUnlinkRename) != 0;
+}
+
 // The folder part of a path, up to and including its last separator ("D:"
 // for "D:name"); empty for a bare name.
 std::string FolderPart(const std::string& path) {
@@ -167,9 +180,10 @@ bool Register(const std::wstring& wide) {
 // Renames the temporary file over target the POSIX way (Windows 10 1607
 // and later, on NTFS): a target that another process has open, letting
 // others delete it, is replaced too, and that process goes on with the old
-// file. MoveFileExW refuses such a target, which the probe, asking only
-// for delete access, would have let through. False where the system or
-// the file system has no such rename; the caller then moves the old way.
+// file. MoveFileExW refuses such a target; the probe lets one through only
+// where the volume says it renames so (RenamesOverOpenFiles). False where
+// the system or the file system has no such rename; the caller then moves
+// the old way.
 bool RenameReplacingOpenFile(const std::wstring& target) {
   constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
   constexpr DWORD kReplaceIfExists = 0x1, kPosixSemantics = 0x2;
@@ -288,9 +302,10 @@ OutputSite LookAtOutput(const std::string& path) {
   HANDLE handle = Open(folder, FILE_ADD_FILE, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
   site.folder_takes_files = handle != INVALID_HANDLE_VALUE;
   if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-  // A device can be neither renamed over nor written as a file: the run
-  // would end after all its work with nothing written.
-  if (NamesADevice(path)) {
+  // A device or a stream of another file can be neither renamed over nor
+  // written as a file: the run would end after all its work with nothing
+  // written.
+  if (NamesAStream(win32::Wide(path)) || NamesADevice(path)) {
     site.kind = PathKind::kOther;
     site.may_rename_over = false;
     return site;
@@ -299,8 +314,10 @@ OutputSite LookAtOutput(const std::string& path) {
   if (site.kind == PathKind::kNothing) return site;
   // The rename needs delete access to what it replaces: a folder or file
   // that denies it, or a user of the file who keeps deleters out (as
-  // fopen does), leaves at most writing in place.
-  site.may_rename_over = MayOpen(path, DELETE);
+  // fopen does), leaves at most writing in place. Where the volume renames
+  // only over a file nobody has open, so must the probe's open find it,
+  // or the run would end after all its work with the old file still there.
+  site.may_rename_over = MayOpen(path, DELETE, RenamesOverOpenFiles(path) ? kShareAll : 0);
   if (site.kind == PathKind::kFile) {
     site.writable = CanOpenForWriting(path);
     // Written in place, it is opened with nobody else let in: whoever

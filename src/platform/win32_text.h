@@ -141,15 +141,56 @@ inline std::wstring FileSystemPath(std::string_view path) {
   return L"\\\\?\\" + full;
 }
 
+// The console's output code page while a write has it switched (below), so
+// that an interruption can put it back: the console outlives the process,
+// and whatever runs next in it would find its text in the wrong page. The
+// control handler runs on a thread of its own, beside a write that may be
+// anywhere; where the write stands decides what the handler does.
+inline volatile LONG g_page_before_write = 0;
+enum : LONG {
+  kPageKept,         // no write has it switched
+  kPageSwitching,    // a write is switching it and has not yet said so
+  kPageSwitched,     // a write has it switched; g_page_before_write is the console's own
+  kPageInterrupted,  // the process is ending: no write switches it any more
+  kPageSwitchedBack  // a write saw that while switching, and put it back itself
+};
+inline volatile LONG g_page_state = kPageKept;
+
+// Puts back the page a write has switched away from, and keeps any later
+// write from switching it. Safe in a console control handler: it waits at
+// most a moment, and only for a write between its switch and its saying so.
+inline void PutBackConsolePageNow() {
+  const LONG state = InterlockedExchange(&g_page_state, kPageInterrupted);
+  if (state == kPageSwitching) {
+    for (int waited = 0; waited < 200 && g_page_state != kPageSwitchedBack; ++waited) Sleep(1);
+  }
+  if (state == kPageSwitching || state == kPageSwitched) {
+    SetConsoleOutputCP(static_cast<UINT>(g_page_before_write));
+  }
+}
+
 // Writes WTF-8 text to a console in the ANSI code page, switched to for the
 // duration of the write and then given back, so that whatever runs next in
-// the console finds it as it was. Characters outside the code page show as
-// '?' (or U+FFFD where that code page is UTF-8); bytes that are not
-// WTF-8 go out unchanged.
+// the console finds it as it was (after an interruption too:
+// PutBackConsolePageNow). Characters outside the code page show as '?' (or
+// U+FFFD where that code page is UTF-8); bytes that are not WTF-8 go out
+// unchanged.
 inline void WriteAnsiConsole(HANDLE console, std::string_view text) {
   const UINT ansi_page = GetACP();
   const UINT previous_page = GetConsoleOutputCP();
-  if (previous_page != ansi_page) SetConsoleOutputCP(ansi_page);
+  bool switched = false;
+  if (previous_page != ansi_page) {
+    InterlockedExchange(&g_page_before_write, static_cast<LONG>(previous_page));
+    if (InterlockedCompareExchange(&g_page_state, kPageSwitching, kPageKept) == kPageKept) {
+      SetConsoleOutputCP(ansi_page);
+      switched = InterlockedCompareExchange(&g_page_state, kPageSwitched, kPageSwitching) ==
+                 kPageSwitching;
+      if (!switched) {  // interrupted meanwhile
+        SetConsoleOutputCP(previous_page);
+        InterlockedExchange(&g_page_state, kPageSwitchedBack);
+      }
+    }
+  }
   const auto write = [console](std::string_view bytes) {
     while (!bytes.empty()) {
       DWORD written = 0;
@@ -179,7 +220,10 @@ inline void WriteAnsiConsole(HANDLE console, std::string_view text) {
       rest.remove_prefix(piece);
     }
   }
-  if (previous_page != ansi_page) SetConsoleOutputCP(previous_page);
+  if (switched) {
+    SetConsoleOutputCP(previous_page);
+    InterlockedCompareExchange(&g_page_state, kPageKept, kPageSwitched);
+  }
 }
 
 }  // namespace platform::win32
