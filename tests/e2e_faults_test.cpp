@@ -417,33 +417,57 @@ TEST(Interrupts, TheCleanUpRemovesTheTemporaryFileOnly) {
     return names;
   };
   platform::Refusal refusal;
-  const platform::FileHandle file = platform::CreateTempBeside(dir / "out", refusal);
-  ASSERT_NE(file, platform::kNoFile);
-  const std::vector<std::string> made = temp_files();
-  ASSERT_EQ(made.size(), 1u);
-  platform::CleanUpAfterInterrupt();
-  EXPECT_EQ(temp_files(), std::vector<std::string>{});
-  EXPECT_TRUE(SameBytes(ReadFile(dir / "out"), "old"));
-  platform::CloseFile(file);
+  {
+    platform::TempFile temp;
+    const platform::FileHandle file = platform::CreateTempBeside(dir / "out", temp, refusal);
+    ASSERT_NE(file, platform::kNoFile);
+    ASSERT_EQ(temp_files().size(), 1u);
+    platform::CleanUpAfterInterrupt();
+    EXPECT_EQ(temp_files(), std::vector<std::string>{});
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "out"), "old"));
+    platform::CloseFile(file);
+  }
   // The probe's file at the output path itself, likewise; once deleted it
   // is no longer the handler's to remove.
-  const platform::FileHandle probe = platform::CreateNewFile(dir / "probe");
-  ASSERT_NE(probe, platform::kNoFile);
-  platform::CleanUpAfterInterrupt();
-  EXPECT_FALSE(PathExists(dir / "probe"));
-  platform::CloseFile(probe);
-  platform::CloseFile(platform::CreateNewFile(dir / "probe"));
-  platform::DeleteTempFile();
+  {
+    platform::TempFile temp;
+    const platform::FileHandle probe = platform::CreateNewFile(dir / "probe", temp);
+    ASSERT_NE(probe, platform::kNoFile);
+    platform::CleanUpAfterInterrupt();
+    EXPECT_FALSE(PathExists(dir / "probe"));
+    platform::CloseFile(probe);
+  }
+  {
+    platform::TempFile temp;
+    platform::CloseFile(platform::CreateNewFile(dir / "probe", temp));
+    EXPECT_TRUE(platform::DeleteTemp(temp));
+  }
   WriteFile(dir / "probe", "someone else's");
   platform::CleanUpAfterInterrupt();
   EXPECT_TRUE(SameBytes(ReadFile(dir / "probe"), "someone else's"));
   std::filesystem::remove(dir / "probe");
-  // Once renamed, the file is no longer the handler's to remove.
-  const platform::FileHandle kept = platform::CreateTempBeside(dir / "out", refusal);
-  const std::string kept_name = temp_files().at(0);
-  platform::CloseFile(kept);
-  ASSERT_TRUE(platform::RenameTempOver(dir / "out"));
-  WriteFile(dir / kept_name, "someone else's");
-  platform::CleanUpAfterInterrupt();
+  // Once renamed, the file is no longer the handler's to remove, nor its
+  // record's.
+  std::string kept_name;
+  {
+    platform::TempFile temp;
+    const platform::FileHandle kept = platform::CreateTempBeside(dir / "out", temp, refusal);
+    kept_name = temp_files().at(0);
+    platform::CloseFile(kept);
+    ASSERT_TRUE(platform::RenameTempOver(temp, dir / "out"));
+    WriteFile(dir / kept_name, "someone else's");
+    platform::CleanUpAfterInterrupt();
+  }
   EXPECT_TRUE(SameBytes(ReadFile(dir / kept_name), "someone else's"));
+  // A record that goes with its file standing takes it along; a second
+  // file while one stands would leave the first unknown to the handler.
+  {
+    platform::TempFile temp;
+    platform::CloseFile(platform::CreateTempBeside(dir / "out", temp, refusal));
+#ifndef NDEBUG
+    platform::TempFile second;
+    EXPECT_DEATH(platform::CreateTempBeside(dir / "out", second, refusal), "one temporary file at a time");
+#endif
+  }
+  EXPECT_EQ(temp_files(), std::vector<std::string>{kept_name});
 }

@@ -94,10 +94,11 @@ bool ProbeWritable(const std::string& path) {
   if (site.kind == platform::PathKind::kNothing) {
     // Registered while it exists: an interruption leaves nothing behind. A
     // probe file that stays is a failed probe.
-    const platform::FileHandle file = platform::CreateNewFile(path);
+    platform::TempFile probe;
+    const platform::FileHandle file = platform::CreateNewFile(path, probe);
     if (file == platform::kNoFile) return false;
     platform::CloseFile(file);
-    return platform::DeleteTempFile();
+    return platform::DeleteTemp(probe);
   }
   // Anything else is never truncated or removed here, nor a link followed
   // or a FIFO opened: a failed run must not cost the user what stands

@@ -145,8 +145,8 @@ OutputPlan PlanOutput(const platform::OutputSite& site) {
 }
 
 OutputFile::~OutputFile() {
+  // Closed first; an uncompleted new file then goes with temp.
   if (file != platform::kNoFile) platform::CloseFile(file);
-  if (!complete && replacing) platform::DeleteTempFile();
 }
 
 void CreateOutput(OutputFile& out, const std::string& path) {
@@ -154,8 +154,7 @@ void CreateOutput(OutputFile& out, const std::string& path) {
   const OutputPlan plan = PlanOutput(platform::LookAtOutput(path));
   platform::Refusal refusal = platform::Refusal::kPermission;
   if (plan.replace) {
-    out.file = platform::CreateTempBeside(path, refusal);
-    out.replacing = out.file != platform::kNoFile;
+    out.file = platform::CreateTempBeside(path, out.temp, refusal);
   }
   if (out.file == platform::kNoFile && refusal == platform::Refusal::kPermission && plan.in_place) {
     out.file = platform::OpenInPlace(path);
@@ -172,8 +171,7 @@ void WriteOutput(OutputFile& out, const std::uint8_t* data, std::int64_t size) {
       // The disk space of what was written goes back at once; a file
       // written in place keeps what reached it.
       Close(out);
-      if (out.replacing) platform::DeleteTempFile();
-      out.replacing = false;
+      platform::DeleteTemp(out.temp);
       return;
     }
     data += n;
@@ -182,19 +180,16 @@ void WriteOutput(OutputFile& out, const std::uint8_t* data, std::int64_t size) {
 }
 
 void FinishOutput(OutputFile& out) {
-  if (!out.Failed() && out.replacing) {
-    platform::GiveFinalAccess(out.file, out.path);
-    if (platform::TargetTakenBesideTemp(out.path) && !platform::SyncFile(out.file)) {
+  const bool replacing = out.temp.stands;
+  if (!out.Failed() && replacing) {
+    platform::GiveFinalAccess(out.temp, out.file, out.path);
+    if (platform::TargetTakenBesideTemp(out.temp, out.path) && !platform::SyncFile(out.file)) {
       Hold(out, kFileError, "Stream write error");
     }
   }
   Close(out);
   if (out.Failed()) std::rethrow_exception(out.failure);
-  if (out.replacing) {
-    if (!platform::RenameTempOver(out.path)) {
-      RaiseFailure(kFileError, Quoted("Unable to create file", out.path));
-    }
-    out.replacing = false;
+  if (replacing && !platform::RenameTempOver(out.temp, out.path)) {
+    RaiseFailure(kFileError, Quoted("Unable to create file", out.path));
   }
-  out.complete = true;
 }

@@ -81,13 +81,14 @@ OutputPlan PlanOutput(const platform::OutputSite& site);
 // file written in place holds what was written, whatever happens.
 struct OutputFile {
   std::string path;
-  bool replacing = false;  // written to a new file, renamed over path at the end
+  // The new file while it stands, to be renamed over path at the end; none
+  // for a file written in place. It goes with the output if still there.
+  platform::TempFile temp;
   platform::FileHandle file = platform::kNoFile;
   // The first failure to create or write the file. It is held rather than
   // raised, so that it reaches the user where a write after the work would
   // have: after the success line.
   std::exception_ptr failure;
-  bool complete = false;
 
   OutputFile() = default;
   OutputFile(const OutputFile&) = delete;

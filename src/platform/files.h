@@ -65,10 +65,7 @@ bool CanOpenForWriting(const std::string& path);
 //
 // The ways an output can take are chosen in one place (keyio/files.cpp,
 // PlanOutput); these are the facts it is chosen from and the steps it
-// takes. A run has at most one temporary file at a time, made beside its
-// target and known here by its folder and short name, so that a target
-// path of any valid length can be replaced and an interruption can remove
-// it.
+// takes.
 
 // What the folder and the entry at an output path allow, looked at without
 // following a link there.
@@ -103,43 +100,65 @@ enum class Refusal {
   kOther,       // no space or inodes, a quota, a read-only file system, a name too long, ...
 };
 
+// A file made by the run that is not yet in its place: the temporary file
+// of an output, or the probe's file. Its record has one owner, the output
+// or probe that made it: it completes the file (RenameTempOver) or deletes
+// it (DeleteTemp), and a record that goes with its file still standing
+// deletes it. Meanwhile an interruption of the process removes it
+// (RemoveTempFileNow): the one process-wide copy of the record is the
+// interruption handler's, set and cleared here. One at a time: a second
+// while one stands is a fault of the caller, caught in a debug build.
+struct TempFile {
+  // POSIX: the folder, held open, and the file's short name in it, so that
+  // the name never makes a path longer than the target's and a folder
+  // renamed meanwhile still gets its file back. Windows: the whole path.
+  std::intptr_t folder = -1;
+  std::string name;
+  bool stands = false;  // made, and neither renamed nor deleted yet
+
+  TempFile() = default;
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  ~TempFile();
+};
+
 // Creates a new, empty file in the folder of target under a short name of
-// its own, to be completed and renamed over target (RenameTempOver). Only
+// its own, recorded in temp, to be completed and renamed over target. Only
 // its owner may read it until GiveFinalAccess. kNoFile when that fails,
-// with the reason in refusal. From the moment it exists until it is renamed
-// or deleted, an interruption of the process removes it (RemoveTempFileNow).
-FileHandle CreateTempBeside(const std::string& target, Refusal& refusal);
-
-// Gives the complete temporary file the access it is to have at target:
-// that of our own regular file standing there (its permission bits, group
-// and access ACL), or else what any new file in the folder gets, as if
-// nothing stood there. Whatever fails leaves it with less access, never
-// more: no group bits where its group cannot be set, the owner's bits
-// alone where its ACL cannot be set or the old file cannot be looked at.
-void GiveFinalAccess(FileHandle file, const std::string& target);
-
-// True unless the folder of the temporary file is known to hold nothing
-// at target's name: something there is about to be replaced.
-bool TargetTakenBesideTemp(const std::string& target);
+// with the reason in refusal.
+FileHandle CreateTempBeside(const std::string& target, TempFile& temp, Refusal& refusal);
 
 // Creates a new file exclusively at path itself (nothing may stand there
 // yet, not even a link), with read and write permission for all less the
-// umask: the probe of a path where nothing stands. kNoFile when that fails.
-// Registered as CreateTempBeside's file is.
-FileHandle CreateNewFile(const std::string& path);
+// umask, recorded in temp: the probe of a path where nothing stands.
+// kNoFile when that fails.
+FileHandle CreateNewFile(const std::string& path, TempFile& temp);
+
+// Gives the complete temporary file, open as file, the access it is to
+// have at target: that of our own regular file standing there (its
+// permission bits, group and access ACL), or else what any new file in the
+// folder gets, as if nothing stood there. Whatever fails leaves it with
+// less access, never more: no group bits where its group cannot be set,
+// the owner's bits alone where its ACL cannot be set or the old file
+// cannot be looked at.
+void GiveFinalAccess(const TempFile& temp, FileHandle file, const std::string& target);
+
+// True unless the temporary file's folder is known to hold nothing at
+// target's name: something there is about to be replaced.
+bool TargetTakenBesideTemp(const TempFile& temp, const std::string& target);
 
 // Renames the temporary file over target, replacing what stands there in
-// one step (a link there is replaced, not followed); from then on an
-// interruption removes nothing. False when the rename fails.
-bool RenameTempOver(const std::string& target);
+// one step (a link there is replaced, not followed), and forgets it. False
+// when the rename fails; the file then still stands.
+bool RenameTempOver(TempFile& temp, const std::string& target);
 
-// Deletes the temporary file (CreateTempBeside's or CreateNewFile's) and
-// forgets it, in one step as far as an interruption can tell. False when
-// it could not be deleted; true when it was, or there was none.
-bool DeleteTempFile();
+// Deletes the temporary file and forgets it, in one step as far as an
+// interruption can tell. False when it could not be deleted; true when it
+// was, or none stands.
+bool DeleteTemp(TempFile& temp);
 
-// Removes the temporary file, if there is one. Safe in a signal handler or
-// a console control handler: it neither allocates nor locks.
+// Removes the temporary file, if one stands. Safe in a signal handler or a
+// console control handler: it neither allocates nor locks.
 void RemoveTempFileNow();
 
 // Opens the existing regular file at path for writing from its start,

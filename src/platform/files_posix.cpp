@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include <atomic>
+#include <cassert>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -27,11 +28,9 @@ constexpr std::int64_t kMaxTransfer = std::int64_t{1} << 30;
 
 int Fd(FileHandle file) { return static_cast<int>(file); }
 
-// The temporary file: its folder, held open, and its short name there.
-// Written with every signal held off, read by the interruption handler,
-// which may run on any thread. Held by folder, not by path, so that the
-// name of the temporary file never makes a path longer than the target's,
-// and a folder renamed meanwhile still gets its file back.
+// The interruption handler's copy of the standing temporary file's record:
+// written with every signal held off by the record's owner, read by the
+// handler, which may run on any thread and may not allocate.
 int g_temp_folder = -1;
 char g_temp_name[NAME_MAX + 1];
 // Set last and cleared first, with release and acquire, so that a handler
@@ -64,26 +63,36 @@ Refusal RefusalOf(int error) {
   return error == EACCES || error == EPERM ? Refusal::kPermission : Refusal::kOther;
 }
 
-// Forgets the temporary file and lets its folder go. Signals must be held
-// off.
-void Forget() {
+int FolderFd(const TempFile& temp) { return static_cast<int>(temp.folder); }
+
+// Forgets the temporary file: the handler's copy first, then the record,
+// whose folder goes. Signals must be held off.
+void Forget(TempFile& temp) {
+  if (!temp.stands) return;
   g_temp_set.store(false, std::memory_order_release);
-  if (g_temp_folder >= 0) ::close(g_temp_folder);
   g_temp_folder = -1;
+  if (temp.folder >= 0) ::close(FolderFd(temp));
+  temp.folder = -1;
+  temp.name.clear();
+  temp.stands = false;
 }
 
-// Creates name in the open folder, exclusively, and makes it the temporary
-// file; its folder is then the handler's to close. Signals must be held
-// off, so that no moment is left in which the file exists unknown to the
-// handler. O_EXCL neither follows a link nor opens a FIFO: nothing waits.
-int CreateRegistered(int folder, const std::string& name, mode_t mode) {
+// Creates name in the open folder, exclusively, and records it in temp and
+// the handler's copy; the folder is then temp's to close. Signals must be
+// held off, so that no moment is left in which the file exists unknown to
+// the handler. O_EXCL neither follows a link nor opens a FIFO: nothing
+// waits.
+int CreateRegistered(int folder, const std::string& name, mode_t mode, TempFile& temp) {
+  assert(!temp.stands && !g_temp_set.load() && "one temporary file at a time");
   if (name.size() >= sizeof g_temp_name) {
     errno = ENAMETOOLONG;
     return -1;
   }
   const int fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
   if (fd < 0) return -1;
-  Forget();
+  temp.folder = folder;
+  temp.name = name;
+  temp.stands = true;
   g_temp_folder = folder;
   std::memcpy(g_temp_name, name.c_str(), name.size() + 1);
   g_temp_set.store(true, std::memory_order_release);
@@ -354,7 +363,7 @@ OutputSite LookAtOutput(const std::string& path) {
   return site;
 }
 
-FileHandle CreateTempBeside(const std::string& target, Refusal& refusal) {
+FileHandle CreateTempBeside(const std::string& target, TempFile& temp, Refusal& refusal) {
   refusal = Refusal::kNone;
   const int folder = ::open(FolderOf(target).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (folder < 0) {
@@ -365,7 +374,7 @@ FileHandle CreateTempBeside(const std::string& target, Refusal& refusal) {
   {
     const SignalsHeldOff held;
     for (unsigned attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-      fd = CreateRegistered(folder, TempName(attempt), 0600);
+      fd = CreateRegistered(folder, TempName(attempt), 0600, temp);
       if (fd < 0 && errno != EEXIST) break;
     }
   }
@@ -379,10 +388,9 @@ FileHandle CreateTempBeside(const std::string& target, Refusal& refusal) {
   return fd;
 }
 
-void GiveFinalAccess(FileHandle file, const std::string& target) {
-  const int fd = Fd(file);
-  const int folder = g_temp_set.load(std::memory_order_acquire) ? g_temp_folder : -1;
-  if (folder < 0) return;
+void GiveFinalAccess(const TempFile& temp, FileHandle file, const std::string& target) {
+  if (!temp.stands) return;
+  const int fd = Fd(file), folder = FolderFd(temp);
   // Only our own regular file hands on its access: anyone may have put
   // anything else there (in /tmp, or any folder others may write), and its
   // mode, group or ACL must never decide who reads the new text. Nor does
@@ -420,50 +428,51 @@ void GiveFinalAccess(FileHandle file, const std::string& target) {
   }
 }
 
-bool TargetTakenBesideTemp(const std::string& target) {
-  if (!g_temp_set.load(std::memory_order_acquire)) return true;
+bool TargetTakenBesideTemp(const TempFile& temp, const std::string& target) {
+  if (!temp.stands) return true;
   struct stat st {};
-  return ::fstatat(g_temp_folder, NameOf(target).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+  return ::fstatat(FolderFd(temp), NameOf(target).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ||
+         errno != ENOENT;
 }
 
-FileHandle CreateNewFile(const std::string& path) {
+FileHandle CreateNewFile(const std::string& path, TempFile& temp) {
   const int folder = ::open(FolderOf(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (folder < 0) return kNoFile;
   const SignalsHeldOff held;
-  const int fd = CreateRegistered(folder, NameOf(path), 0666);
+  const int fd = CreateRegistered(folder, NameOf(path), 0666, temp);
   if (fd < 0) ::close(folder);
   return fd < 0 ? kNoFile : fd;
 }
 
-bool RenameTempOver(const std::string& target) {
+bool RenameTempOver(TempFile& temp, const std::string& target) {
   const SignalsHeldOff held;
-  if (!g_temp_set.load(std::memory_order_acquire)) return false;
-  if (::renameat(g_temp_folder, g_temp_name, g_temp_folder, NameOf(target).c_str()) != 0) {
+  if (!temp.stands ||
+      ::renameat(FolderFd(temp), temp.name.c_str(), FolderFd(temp), NameOf(target).c_str()) != 0) {
     return false;
   }
-  Forget();
+  Forget(temp);
   return true;
 }
 
-bool DeleteTempFile() {
+bool DeleteTemp(TempFile& temp) {
   // No moment in which the handler would remove a name that may meanwhile
   // be someone else's file, nor one in which our file stands unknown to it.
   const SignalsHeldOff held;
-  const bool deleted = !g_temp_set.load(std::memory_order_acquire) ||
-                       ::unlinkat(g_temp_folder, g_temp_name, 0) == 0;
-  Forget();
+  const bool deleted = !temp.stands || ::unlinkat(FolderFd(temp), temp.name.c_str(), 0) == 0;
+  Forget(temp);
   return deleted;
 }
+
+TempFile::~TempFile() { DeleteTemp(*this); }
 
 void RemoveTempFileNow() {
   if (g_temp_set.load(std::memory_order_acquire)) ::unlinkat(g_temp_folder, g_temp_name, 0);
 }
 
 FileHandle OpenInPlace(const std::string& path) {
-  // Truncated only once known to be a regular file that may be written in
-  // place: a device or FIFO, or a third user's file, that took its place is
-  // left alone.
-  // Truncated last: a check that fails leaves the old content whole.
+  // Truncated last, once known to be a regular file that may be written in
+  // place: a device or FIFO, or another user's file, that took its place is
+  // left alone, and a check that fails leaves the old content whole.
   int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) return kNoFile;
   struct stat st {};

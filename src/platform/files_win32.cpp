@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -30,10 +31,10 @@ FileHandle FromHandle(HANDLE handle) {
 
 using win32::FileSystemPath;
 
-// The temporary file an interruption removes, in the wide form DeleteFileW
-// takes: written before the control handler can need it, read by it on a
-// thread of its own. Long paths take the \\?\ form, up to 32,767
-// characters.
+// The control handler's copy of the standing temporary file's record, in
+// the wide form DeleteFileW takes: written by the record's owner before the
+// handler can need it, read by the handler on a thread of its own. Long
+// paths take the \\?\ form, up to 32,767 characters.
 wchar_t g_temp_path[32768];
 volatile LONG g_temp_set = 0;
 
@@ -170,11 +171,25 @@ std::string TempName(unsigned attempt) {
 // fit. The handler runs on a thread of its own and reads it only while
 // g_temp_set is 1.
 bool Register(const std::wstring& wide) {
+  assert(!g_temp_set && "one temporary file at a time");
   if (wide.size() >= sizeof g_temp_path / sizeof g_temp_path[0]) return false;
-  InterlockedExchange(&g_temp_set, 0);
   std::copy(wide.c_str(), wide.c_str() + wide.size() + 1, g_temp_path);
   InterlockedExchange(&g_temp_set, 1);
   return true;
+}
+
+// Records path in temp as the standing temporary file.
+void Record(TempFile& temp, const std::string& path) {
+  temp.name = path;
+  temp.stands = true;
+}
+
+// Forgets the temporary file: the handler's copy, then the record.
+void Forget(TempFile& temp) {
+  if (!temp.stands) return;
+  InterlockedExchange(&g_temp_set, 0);
+  temp.name.clear();
+  temp.stands = false;
 }
 
 // Renames the temporary file over target the POSIX way (Windows 10 1607
@@ -184,10 +199,10 @@ bool Register(const std::wstring& wide) {
 // where the volume says it renames so (RenamesOverOpenFiles). False where
 // the system or the file system has no such rename; the caller then moves
 // the old way.
-bool RenameReplacingOpenFile(const std::wstring& target) {
+bool RenameReplacingOpenFile(const std::wstring& from, const std::wstring& target) {
   constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
   constexpr DWORD kReplaceIfExists = 0x1, kPosixSemantics = 0x2;
-  HANDLE temp = CreateFileW(g_temp_path, DELETE | SYNCHRONIZE, kShareAll, nullptr, OPEN_EXISTING,
+  HANDLE temp = CreateFileW(from.c_str(), DELETE | SYNCHRONIZE, kShareAll, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (temp == INVALID_HANDLE_VALUE) return false;
   const std::size_t name_bytes = target.size() * sizeof(wchar_t);
@@ -327,18 +342,21 @@ OutputSite LookAtOutput(const std::string& path) {
   return site;
 }
 
-FileHandle CreateNewFile(const std::string& path) {
+FileHandle CreateNewFile(const std::string& path, TempFile& temp) {
   // It may be deleted while open: the control handler removes it that way.
   // Registered once made, so that the handler never removes a file another
   // process made at the user's path.
   const std::wstring wide = FileSystemPath(path);
   HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle != INVALID_HANDLE_VALUE) Register(wide);
+  if (handle != INVALID_HANDLE_VALUE) {
+    Register(wide);
+    Record(temp, path);
+  }
   return FromHandle(handle);
 }
 
-FileHandle CreateTempBeside(const std::string& target, Refusal& refusal) {
+FileHandle CreateTempBeside(const std::string& target, TempFile& temp, Refusal& refusal) {
   refusal = Refusal::kNone;
   // A file that is hidden or kept out of the index stays so once replaced;
   // a link hands on nothing.
@@ -356,7 +374,8 @@ FileHandle CreateTempBeside(const std::string& target, Refusal& refusal) {
     // In the long form wherever its full path needs it, as the target's
     // is, so that its name never makes a path fail that the target's
     // would not.
-    const std::wstring wide = FileSystemPath(folder + TempName(attempt));
+    const std::string path = folder + TempName(attempt);
+    const std::wstring wide = FileSystemPath(path);
     // Registered before it exists, so that no moment is left in which it
     // exists unknown to the handler; CREATE_NEW never takes a file that is
     // not ours, and the name is forgotten again if it was taken.
@@ -366,7 +385,10 @@ FileHandle CreateTempBeside(const std::string& target, Refusal& refusal) {
     }
     HANDLE handle = CreateFileW(g_temp_path, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                 attributes, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) return FromHandle(handle);
+    if (handle != INVALID_HANDLE_VALUE) {
+      Record(temp, path);
+      return FromHandle(handle);
+    }
     InterlockedExchange(&g_temp_set, 0);
     error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
@@ -375,30 +397,34 @@ FileHandle CreateTempBeside(const std::string& target, Refusal& refusal) {
   return kNoFile;
 }
 
-bool RenameTempOver(const std::string& target) {
-  if (!g_temp_set) return false;
-  const std::wstring wide = FileSystemPath(target);
-  if (!RenameReplacingOpenFile(wide) &&
-      !MoveFileExW(g_temp_path, wide.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+bool RenameTempOver(TempFile& temp, const std::string& target) {
+  if (!temp.stands) return false;
+  const std::wstring from = FileSystemPath(temp.name), wide = FileSystemPath(target);
+  if (!RenameReplacingOpenFile(from, wide) &&
+      !MoveFileExW(from.c_str(), wide.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     return false;
   }
-  InterlockedExchange(&g_temp_set, 0);
+  Forget(temp);
   return true;
 }
 
-bool DeleteTempFile() {
-  const bool deleted = !g_temp_set || DeleteFileW(g_temp_path) != 0;
-  InterlockedExchange(&g_temp_set, 0);
+bool DeleteTemp(TempFile& temp) {
+  const bool deleted = !temp.stands || DeleteFileW(FileSystemPath(temp.name).c_str()) != 0;
+  Forget(temp);
   return deleted;
 }
 
-void GiveFinalAccess(FileHandle, const std::string&) {
+TempFile::~TempFile() { DeleteTemp(*this); }
+
+void GiveFinalAccess(const TempFile&, FileHandle, const std::string&) {
   // A new file in a folder inherits the folder's access control list from
   // the start, and private until then is not needed: others are kept out
   // of it by its share mode while it is written.
 }
 
-bool TargetTakenBesideTemp(const std::string& target) { return KindAt(target) != PathKind::kNothing; }
+bool TargetTakenBesideTemp(const TempFile&, const std::string& target) {
+  return KindAt(target) != PathKind::kNothing;
+}
 
 void RemoveTempFileNow() {
   // An open file goes once its last handle closes: as the process ends.
