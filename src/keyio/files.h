@@ -1,7 +1,7 @@
-// Files as the tool moves them: an unmapped key read whole, inputs read in chunks
-// from their start, outputs written to a temporary file beside the target
-// and renamed over it once complete. Failures end the process through the
-// failure report.
+// Files as the tool moves them: an unmapped key read whole, inputs read in
+// chunks from their start, outputs written to a temporary file beside the
+// target and renamed over it once complete. Failures end the process
+// through the failure report.
 #pragma once
 
 #include <cstdint>

@@ -36,7 +36,9 @@ void ExpectKeyLookups(std::int64_t count);
 // Raises "Unable to read file" naming the key when its bytes may have
 // changed since it was loaded (another size or modification time) or its
 // last name is gone (deleted, or renamed over): a mapped key is read at each
-// lookup, so a text made meanwhile fits no key. Nothing for a piped key.
+// lookup, so a text made meanwhile fits no key. A key with no name when it
+// was loaded (/dev/fd/N of a deleted file, a memfd) is checked by size and
+// time alone; a piped key not at all.
 void CheckKeyUnchanged();
 
 // Lets the key go: KeyBytes becomes empty.
