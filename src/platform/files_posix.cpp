@@ -463,7 +463,9 @@ bool DeleteTemp(TempFile& temp) {
   return deleted;
 }
 
-TempFile::~TempFile() { DeleteTemp(*this); }
+TempFile::~TempFile() {
+  if (stands) DeleteTemp(*this);
+}
 
 void RemoveTempFileNow() {
   if (g_temp_set.load(std::memory_order_acquire)) ::unlinkat(g_temp_folder, g_temp_name, 0);

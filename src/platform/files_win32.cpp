@@ -414,7 +414,9 @@ bool DeleteTemp(TempFile& temp) {
   return deleted;
 }
 
-TempFile::~TempFile() { DeleteTemp(*this); }
+TempFile::~TempFile() {
+  if (stands) DeleteTemp(*this);
+}
 
 void GiveFinalAccess(const TempFile&, FileHandle, const std::string&) {
   // A new file in a folder inherits the folder's access control list from
