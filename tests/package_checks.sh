@@ -99,6 +99,19 @@ round_trip() {
 # first block (scripts/demo.sh, then cmake --install into ~/.local) run
 # as written, with HOME a folder of the check's own; then its second
 # block, which must take away every file that the install put there.
+# Lintian on a .deb: no error, no warning. Informational tags may stay;
+# lintian's advice not to run it as root is no finding about the package.
+lintian_clean() {
+  status=0
+  lintian --fail-on error,warning --display-info "$1" >"$work/lintian.out" 2>&1 || status=$?
+  if grep -v -e '^[IPX]: ' -e '^running with root privileges is not recommended!$' "$work/lintian.out" ||
+      [ "$status" != 0 ]; then
+    fail "lintian on $(basename "$1") (exit $status): $(cat "$work/lintian.out")"
+  fi
+  echo "lintian $(basename "$1"): no error, no warning"
+  cat "$work/lintian.out"
+}
+
 install_after_demo() {
   need git
   clone=$work/clone home=$work/home
@@ -327,16 +340,7 @@ deb)
 lintian)
   need cpack lintian
   make_deb "$work/out"
-  status=0
-  lintian --fail-on error,warning --display-info "$deb" >"$work/lintian.out" 2>&1 || status=$?
-  # Informational tags may stay; lintian's advice not to run it as root is
-  # no finding about the package.
-  if grep -v -e '^[IPX]: ' -e '^running with root privileges is not recommended!$' "$work/lintian.out" ||
-      [ "$status" != 0 ]; then
-    fail "lintian (exit $status): $(cat "$work/lintian.out")"
-  fi
-  echo "lintian $(basename "$deb"): no error, no warning"
-  cat "$work/lintian.out"
+  lintian_clean "$deb"
   ;;
 
 completion)
@@ -608,14 +612,7 @@ LISTING
   for word in "ARM aarch64" "dynamically linked" ", stripped"; do
     case $described in *"$word"*) ;; *) fail "the arm64 .deb's talvex is not $word: $described" ;; esac
   done
-  status=0
-  lintian --fail-on error,warning --display-info "$arm64" >"$work/lintian.out" 2>&1 || status=$?
-  if grep -v -e '^[IPX]: ' -e '^running with root privileges is not recommended!$' "$work/lintian.out" ||
-      [ "$status" != 0 ]; then
-    fail "lintian on the arm64 .deb (exit $status): $(cat "$work/lintian.out")"
-  fi
-  echo "lintian $(basename "$arm64"): no error, no warning"
-  cat "$work/lintian.out"
+  lintian_clean "$arm64"
   # Its binary under qemu-user, with the arm64 libraries of this machine.
   printf '#!/bin/sh\nexec "%s" "%s" "$@"\n' "$(command -v qemu-aarch64-static)" "$work/arm64/usr/bin/talvex" \
     >"$work/arm64-talvex"
