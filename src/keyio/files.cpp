@@ -186,6 +186,11 @@ void FinishOutput(OutputFile& out) {
     if (platform::TargetTakenBesideTemp(out.temp, out.path) && !platform::SyncFile(out.file)) {
       Hold(out, kFileError, "Stream write error");
     }
+    // Made so that a killed run leaves nothing of it, the file is told to
+    // stay only now, while still open: closed first, it would be lost.
+    if (!out.Failed() && !platform::KeepTempFile(out.temp, out.file)) {
+      Hold(out, kFileError, Quoted("Unable to create file", out.path));
+    }
   }
   Close(out);
   if (out.Failed()) std::rethrow_exception(out.failure);

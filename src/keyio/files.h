@@ -60,15 +60,16 @@ std::int64_t ReadSomeInput(InputFile& in, std::uint8_t* buffer, std::int64_t wan
 //  - In place, truncated and then written, only where the folder refuses
 //    that new file or its rename for lack of permission (a folder we may
 //    not write; someone else's entry in a sticky folder; on Windows, a file
-//    we may write but not delete), and the target is a regular file we may
-//    write that is ours, or root's in a folder of root's. A failed run
-//    leaves what was written so far.
+//    we may write but not delete), and the target is the user's alone: a
+//    regular file with one link that we may write, ours or root's, in a
+//    trusted folder (platform::OutputSite). A failed run leaves what was
+//    written so far.
 //  - Nowhere otherwise: not in a folder that keeps what is put in it
 //    (append-only, immutable). Another user's file is never written in
-//    place, not even the owner's of a sticky folder, and a new file that
-//    cannot be made for any reason but permission (no space, no inodes, a
-//    quota, a read-only file system, too many open files) fails the run
-//    with the old file whole.
+//    place, nor a file others could have linked or moved there, and a new
+//    file that cannot be made for any reason but permission (no space, no
+//    inodes, a quota, a read-only file system, too many open files) fails
+//    the run with the old file whole.
 struct OutputPlan {
   bool replace = false;   // try a new file beside the path first
   bool in_place = false;  // where that is refused for lack of permission
@@ -108,7 +109,8 @@ void WriteOutput(OutputFile& out, const std::uint8_t* data, std::int64_t size);
 // Completes the output: raises the failure held, if any; otherwise gives a
 // new file its access (platform::GiveFinalAccess) and, when something
 // standing at path is replaced, brings the new data to the disk first (so a
-// crash leaves the old file or the new one, never an empty one), then
-// closes the file and renames it over path (a link there is replaced, not
-// followed). A file written in place is only closed.
+// crash leaves the old file or the new one, never an empty one), then has
+// it kept (platform::KeepTempFile), closes it and renames it over path (a
+// link there is replaced, not followed). A file written in place is only
+// closed.
 void FinishOutput(OutputFile& out);

@@ -82,9 +82,12 @@ struct OutputSite {
   // A regular file we could open for writing (the existing file as it is).
   bool writable = false;
   // A regular file that may be written in place if it cannot be replaced:
-  // writable, and ours, or root's in a folder of root's; never another
-  // user's, not even the folder owner's, who could have put it there to
-  // catch what is written. On Windows, writable with nobody else using it.
+  // writable, with no other name (one link), and owned by us or root; on
+  // POSIX also in a trusted folder, one that we or root own and that has no
+  // group or other write bit, so that nobody else can have put it there to
+  // catch what we write. On Windows owned by our account (or by the
+  // Administrators group, for an elevated run) and writable with nobody
+  // else using it.
   bool may_write_in_place = false;
   // The folder keeps what is put in it (append-only or immutable): neither
   // a probe file nor a temporary file could be removed again, and nothing
@@ -102,16 +105,22 @@ enum class Refusal {
 
 // A file made by the run that is not yet in its place: the temporary file
 // of an output, or the probe's file. Its record has one owner, the output
-// or probe that made it: it completes the file (RenameTempOver) or deletes
-// it (DeleteTemp), and a record that goes with its file still standing
-// deletes it. Meanwhile an interruption of the process removes it
-// (RemoveTempFileNow): the one process-wide copy of the record is the
-// interruption handler's, set and cleared here. One at a time: a second
-// while one stands is a fault of the caller, caught in a debug build.
+// or probe that made it: it completes the file (KeepTempFile, then
+// RenameTempOver) or deletes it (DeleteTemp), and a record that goes with
+// its file still standing deletes it. A temporary file is made so that
+// even a killed process leaves nothing of it: on Linux without a name
+// (O_TMPFILE), which it gets only once complete; on Windows marked for
+// deletion when closed, a mark cleared only once it is complete. Where
+// that cannot be done, and from KeepTempFile to the rename, an
+// interruption of the process removes it (RemoveTempFileNow): the one
+// process-wide copy of the record is the interruption handler's, set and
+// cleared here. One at a time: a second while one stands is a fault of the
+// caller, caught in a debug build.
 struct TempFile {
-  // POSIX: the folder, held open, and the file's short name in it, so that
-  // the name never makes a path longer than the target's and a folder
-  // renamed meanwhile still gets its file back. Windows: the whole path.
+  // POSIX: the folder, held open, and the file's short name in it (empty
+  // while it has none), so that the name never makes a path longer than
+  // the target's and a folder renamed meanwhile still gets its file back.
+  // Windows: the whole path.
   std::intptr_t folder = -1;
   std::string name;
   bool stands = false;  // made, and neither renamed nor deleted yet
@@ -122,10 +131,9 @@ struct TempFile {
   ~TempFile();
 };
 
-// Creates a new, empty file in the folder of target under a short name of
-// its own, recorded in temp, to be completed and renamed over target. Only
-// its owner may read it until GiveFinalAccess. kNoFile when that fails,
-// with the reason in refusal.
+// Creates a new, empty file in the folder of target, recorded in temp, to
+// be completed and renamed over target. Only its owner may read it until
+// GiveFinalAccess. kNoFile when that fails, with the reason in refusal.
 FileHandle CreateTempBeside(const std::string& target, TempFile& temp, Refusal& refusal);
 
 // Creates a new file exclusively at path itself (nothing may stand there
@@ -135,21 +143,36 @@ FileHandle CreateTempBeside(const std::string& target, TempFile& temp, Refusal& 
 FileHandle CreateNewFile(const std::string& path, TempFile& temp);
 
 // Gives the complete temporary file, open as file, the access it is to
-// have at target: that of our own regular file standing there (its
-// permission bits, group and access ACL), or else what any new file in the
-// folder gets, as if nothing stood there. Whatever fails leaves it with
-// less access, never more: no group bits where its group cannot be set,
-// the owner's bits alone where its ACL cannot be set or the old file
-// cannot be looked at.
+// have at target. Whatever fails leaves it with less access, never more.
+//  - POSIX: only a regular file of ours with one link, in a trusted folder
+//    (OutputSite), hands on its access: its permission bits, group and
+//    access ACL; where the group cannot be set the group bits go, where the
+//    ACL cannot be set the owner's bits alone stay. Anything else at the
+//    path (another user's file, a file with other names or in a folder
+//    others may write, a link, a FIFO, a device) counts as nothing there:
+//    the new file gets what any new file in the folder gets (the umask or
+//    the folder's default ACL), then, over a regular file, no class more
+//    than that file granted it. What cannot be looked at leaves the owner's
+//    bits alone.
+//  - Windows: a file of our own with one link (as for writing in place)
+//    hands on its DACL; anything else leaves the new file with what the
+//    folder gives it.
 void GiveFinalAccess(const TempFile& temp, FileHandle file, const std::string& target);
+
+// Makes the complete temporary file, still open as file, stay once it is
+// closed: on Linux the file made without a name is linked under a short
+// name of its own, from then on removed by an interruption; on Windows its
+// mark for deletion is cleared. False when that fails: the file then goes
+// with its record.
+bool KeepTempFile(TempFile& temp, FileHandle file);
 
 // True unless the temporary file's folder is known to hold nothing at
 // target's name: something there is about to be replaced.
 bool TargetTakenBesideTemp(const TempFile& temp, const std::string& target);
 
-// Renames the temporary file over target, replacing what stands there in
-// one step (a link there is replaced, not followed), and forgets it. False
-// when the rename fails; the file then still stands.
+// Renames the kept, closed temporary file over target, replacing what
+// stands there in one step (a link there is replaced, not followed), and
+// forgets it. False when the rename fails; the file then still stands.
 bool RenameTempOver(TempFile& temp, const std::string& target);
 
 // Deletes the temporary file and forgets it, in one step as far as an

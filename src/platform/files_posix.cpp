@@ -428,6 +428,8 @@ void GiveFinalAccess(const TempFile& temp, FileHandle file, const std::string& t
   }
 }
 
+bool KeepTempFile(TempFile& temp, FileHandle) { return temp.stands; }
+
 bool TargetTakenBesideTemp(const TempFile& temp, const std::string& target) {
   if (!temp.stands) return true;
   struct stat st {};

@@ -424,6 +424,8 @@ void GiveFinalAccess(const TempFile&, FileHandle, const std::string&) {
   // of it by its share mode while it is written.
 }
 
+bool KeepTempFile(TempFile& temp, FileHandle) { return temp.stands; }
+
 bool TargetTakenBesideTemp(const TempFile&, const std::string& target) {
   return KindAt(target) != PathKind::kNothing;
 }
