@@ -34,15 +34,17 @@ bool WaitFor(Fn holds) {
   return true;
 }
 
-// True once a temporary file of the tool stands in folder, holding at
-// least bytes bytes.
-bool TempFileIn(const std::string& folder, std::uintmax_t bytes = 0) {
-  std::error_code ignored;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ignored)) {
-    if (entry.path().filename().string().rfind(".talvex-", 0) == 0 &&
-        entry.file_size(ignored) >= bytes) {
-      return true;
-    }
+// True once process pid has a temporary file of the tool open in folder,
+// holding at least bytes bytes. Made without a name, it shows only among
+// the process's descriptors, as "#" and its inode; else as .talvex-*.
+bool TempFileIn(int pid, const std::string& folder, std::uintmax_t bytes = 0) {
+  std::error_code failed;
+  const std::string where = std::filesystem::canonical(folder, failed).string() + "/";
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", failed)) {
+    const std::string name = std::filesystem::read_symlink(fd.path(), failed).string();
+    if (name.rfind(where + "#", 0) != 0 && name.rfind(where + ".talvex-", 0) != 0) continue;
+    const std::uintmax_t size = std::filesystem::file_size(fd.path(), failed);
+    if (!failed && size >= bytes) return true;
   }
   return false;
 }
@@ -98,6 +100,11 @@ TEST_F(E2EFaults, AnInterruptedRunLeavesTheOldOutputAndNoTemporaryFile) {
       {SIGTERM, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx"},
       {SIGHUP, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx"},
       {SIGQUIT, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx"},
+      {SIGUSR1, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx"},
+      {SIGALRM, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx"},
+      {SIGXCPU, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx"},
+      // Nothing can run after it: the file had no name to leave.
+      {SIGKILL, {"-e", "key64", "big.dat", "out.tvx"}, "dat#out.tvx"},
       {SIGINT, {"-d", "key64", "dat#big.tvx", "back"}, "back.dat"},
   };
   for (const Case& c : cases) {
@@ -106,7 +113,7 @@ TEST_F(E2EFaults, AnInterruptedRunLeavesTheOldOutputAndNoTemporaryFile) {
     options.force_colour = true;
     bool caught = false;
     options.while_running = [&](int pid) {
-      caught = WaitFor([&] { return TempFileIn(dir.path, 1); });
+      caught = WaitFor([&] { return TempFileIn(pid, dir.path, 1); });
       ::kill(pid, c.signal);
     };
     const ToolResult result = Run(c.args, options);
@@ -114,7 +121,9 @@ TEST_F(E2EFaults, AnInterruptedRunLeavesTheOldOutputAndNoTemporaryFile) {
     EXPECT_EQ(result.signal, c.signal) << result.err;
     // What the run had shown, then the terminal's own colours back.
     EXPECT_EQ(result.out.rfind(KeyLine(65536) + "\n" + kScale + "\n", 0), 0u) << result.out;
-    EXPECT_EQ(result.out.substr(result.out.size() - 4), "\x1b[0m") << c.signal;
+    if (c.signal != SIGKILL) {
+      EXPECT_EQ(result.out.substr(result.out.size() - 4), "\x1b[0m") << c.signal;
+    }
     EXPECT_EQ(result.out.find("successful"), std::string::npos);
     EXPECT_TRUE(SameBytes(ReadFile(dir / c.output), "old")) << c.signal;
     std::vector<std::string> expected = {"big.dat", "dat#big.tvx", "key64", c.output};
@@ -191,9 +200,9 @@ TEST_F(E2EFaults, AnOutputFolderRemovedDuringTheRun) {
   const std::string source = RandomBytes(1000, 15);
   bool removed = false;
   ToolOptions options;
-  options.while_running = [&](int) {
+  options.while_running = [&](int pid) {
     const int fd = OpenWhenRead(dir / "pipe.dat");
-    removed = WaitFor([&] { return TempFileIn(dir / "sub"); }) &&
+    removed = WaitFor([&] { return TempFileIn(pid, dir / "sub"); }) &&
               std::filesystem::remove_all(dir / "sub") > 0;
     WriteAll(fd, source);
     ::close(fd);
@@ -213,7 +222,7 @@ TEST_F(E2EFaults, AnInputThatShrinksWhileReadIsAFailure) {
   ToolOptions options;
   options.while_running = [&](int pid) {
     // Held still while its input is cut, so the cut lands mid-read.
-    if (WaitFor([&] { return TempFileIn(dir.path); }) && ::kill(pid, SIGSTOP) == 0) {
+    if (WaitFor([&] { return TempFileIn(pid, dir.path); }) && ::kill(pid, SIGSTOP) == 0) {
       shrunk = ::truncate((dir / "big.dat").c_str(), 1000) == 0;
       ::kill(pid, SIGCONT);
     }
@@ -287,7 +296,7 @@ TEST_F(E2EFaults, AKeyThatChangesDuringTheRun) {
     bool changed = false;
     ToolOptions options;
     options.while_running = [&](int pid) {
-      if (WaitFor([&] { return TempFileIn(dir.path); }) && ::kill(pid, SIGSTOP) == 0) {
+      if (WaitFor([&] { return TempFileIn(pid, dir.path); }) && ::kill(pid, SIGSTOP) == 0) {
         changed = c.change();
         ::kill(pid, SIGCONT);
       }
@@ -418,9 +427,13 @@ TEST(Interrupts, TheCleanUpRemovesTheTemporaryFileOnly) {
   };
   platform::Refusal refusal;
   {
+    // Without a name while written, where the file system allows; kept, it
+    // has one, and is the handler's to remove.
     platform::TempFile temp;
     const platform::FileHandle file = platform::CreateTempBeside(dir / "out", temp, refusal);
     ASSERT_NE(file, platform::kNoFile);
+    EXPECT_EQ(temp_files().size(), temp.name.empty() ? 0u : 1u);
+    ASSERT_TRUE(platform::KeepTempFile(temp, file));
     ASSERT_EQ(temp_files().size(), 1u);
     platform::CleanUpAfterInterrupt();
     EXPECT_EQ(temp_files(), std::vector<std::string>{});
@@ -452,6 +465,7 @@ TEST(Interrupts, TheCleanUpRemovesTheTemporaryFileOnly) {
   {
     platform::TempFile temp;
     const platform::FileHandle kept = platform::CreateTempBeside(dir / "out", temp, refusal);
+    ASSERT_TRUE(platform::KeepTempFile(temp, kept));
     kept_name = temp_files().at(0);
     platform::CloseFile(kept);
     ASSERT_TRUE(platform::RenameTempOver(temp, dir / "out"));

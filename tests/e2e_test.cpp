@@ -19,6 +19,12 @@
 
 namespace {
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 const std::string kHelp =
     "                         Unhackable Encryption for Files          \n"
     "                     (c) The Talvex developers                    \n"
@@ -321,33 +327,53 @@ TEST_F(E2EFlow, AReplacedOutputReachesTheDiskBeforeTheRename) {
     if (std::getenv("CI") != nullptr) GTEST_FAIL() << "strace is needed";
     GTEST_SKIP() << "strace is not installed";
   }
-  ToolOptions traced;
-  traced.native = true;
-  traced.prefix = {"/usr/bin/strace", "-f", "-qq", "-o", dir / "trace", "-e",
-                   "trace=openat,write,fchown,fchmod,fsetxattr,fremovexattr,fsync,fdatasync,"
-                   "rename,renameat,renameat2"};
-  // The leak checker of a sanitized build refuses to run under a tracer.
-  traced.environment = {"ASAN_OPTIONS=detect_leaks=0"};
+  // Our own file in a folder of ours that nobody else may write hands on
+  // its group.
+  ::chmod(dir.path.c_str(), 0755);
   // A new output is not flushed (like cp); one that replaces a file is,
   // before the rename, so a crash leaves either the old or the new file.
   // The text is ours alone until its last byte is written; then the file
   // gets its group (from our own old file), its ACL and its mode, in that
-  // order, so that no moment grants more than the end.
-  for (const bool replacing : {false, true}) {
+  // order, so that no moment grants more than the end. Made without a
+  // name, it gets one only then, before it is closed: by its descriptor,
+  // else through /proc (the first try of each link failed here), else it
+  // is made with a name (every link failed).
+  struct Case {
+    bool replacing;
+    const char* failed_links;
+  } cases[] = {{false, ""}, {true, ""}, {true, "1+2"}, {true, "1+"}};
+  for (const Case& c : cases) {
+    ToolOptions traced;
+    traced.native = true;
+    traced.prefix = {"/usr/bin/strace", "-f", "-qq", "-o", dir / "trace", "-e",
+                     "trace=openat,write,fchown,fchmod,fsetxattr,fremovexattr,fsync,fdatasync,"
+                     "linkat,close,rename,renameat,renameat2"};
+    if (*c.failed_links) traced.prefix.push_back(std::string("--inject=linkat:error=ENOENT:when=") + c.failed_links);
+    // The leak checker of a sanitized build refuses to run under a tracer.
+    traced.environment = {"ASAN_OPTIONS=detect_leaks=0"};
     EXPECT_EQ(RunTool(dir.path, {"-e", "key", "in.dat", "out.tvx"}, traced).status, 0);
+    EXPECT_EQ(ReadFile(dir / "dat#out.tvx").size(), 58u + 8 * 1000);
     const std::string trace = ReadFile(dir / "trace");
-    std::smatch made;
-    ASSERT_TRUE(std::regex_search(trace, made, std::regex(R"(openat\(.*"\.talvex-.*O_CREAT.*, 0600\) = (\d+))")))
-        << trace;
-    const auto last_write = trace.rfind("write(" + made[1].str() + ",");
+    const std::regex making(R"re(openat\(\d+, "(\.|\.talvex-\w+)", [^)]*(O_TMPFILE|O_CREAT)[^)]*, 0600\) = (\d+))re");
+    std::string fd;  // of the file last made, which the text goes to
+    for (std::sregex_iterator it(trace.begin(), trace.end(), making), end; it != end; ++it) fd = (*it)[3];
+    ASSERT_FALSE(fd.empty()) << trace;
+    const auto last_write = trace.rfind("write(" + fd + ",");
     const auto group = trace.find("fchown(");
     const auto acl = trace.find("xattr(");
     const auto mode = trace.find("fchmod(");
     const auto sync = trace.find("fdatasync(");
+    std::smatch linked;
+    const bool named = std::regex_search(trace, linked, std::regex(R"re(linkat\([^\n]*"\.talvex-\w+", [^\n]*\) = 0)re"));
+    const auto link = named ? static_cast<std::size_t>(linked.position(0)) : std::string::npos;
     const auto rename = trace.find("rename");
     ASSERT_NE(rename, std::string::npos) << trace;
     EXPECT_TRUE(last_write < acl && acl < mode && mode < rename) << trace;
-    if (replacing) {
+    EXPECT_EQ(named, std::string(c.failed_links) != "1+") << trace;
+    if (named) {
+      EXPECT_TRUE(mode < link && link < trace.find("close(" + fd + ")", link) && link < rename) << trace;
+    }
+    if (c.replacing) {
       EXPECT_TRUE(last_write < group && group < acl && sync < rename) << trace;
     } else {
       EXPECT_EQ(group, std::string::npos) << trace;
@@ -444,6 +470,7 @@ TEST_F(E2EFlow, WhateverStandsAtTheOutputPathIsReplacedByAFile) {
   auto both = [](std::function<void()> first, std::function<void()> second) {
     return [=] { first(); second(); };
   };
+  auto nobody_folder = [&] { ::chown(folder.c_str(), nobody, nogroup); };
   // A default ACL of the folder, made from its mode 0755.
   auto default_acl = both([&] { ::chmod(folder.c_str(), 0755); }, acl("-d -m u:1:rwx", folder));
   const std::string refused = KeyLine(4096) + Error("Cannot write to OUTPUTFILE: f/o");
@@ -462,6 +489,7 @@ TEST_F(E2EFlow, WhateverStandsAtTheOutputPathIsReplacedByAFile) {
     std::string kept = "";           // the old content, where it stays
     std::string acl = "";            // what getfacl shows of it, where that matters
     bool append_only = false;        // the folder's flag
+    bool no_proc = false;            // run where /proc is not mounted
   } cases[] = {
       // The link's target would hand on 0666 to the secret.
       {"link to /dev/null", [&] { ::symlink("/dev/null", output.c_str()); }, 0777, false, "077",
@@ -471,26 +499,43 @@ TEST_F(E2EFlow, WhateverStandsAtTheOutputPathIsReplacedByAFile) {
       {"link to a file", [&] { ::symlink("../target", output.c_str()); }, 0777, false, "022",
        written, S_IFREG | 0644, {"o.dat"}},
       // Replaced under its own name only: the other name keeps the old file.
+      // Its access is not handed on: it counts as new, narrowed to the old.
       {"hard link", [&] { old_file(0640, 0)(); ::link(output.c_str(), (folder + "/other").c_str()); },
-       0777, false, "022", written, S_IFREG | 0640, {"o.dat", "other"}},
+       0755, false, "077", written, S_IFREG | 0600, {"o.dat", "other"}},
       {"FIFO", [&] { ::mkfifo(output.c_str(), 0666); }, 0777, false, "022", written, S_IFREG | 0644,
        {"o.dat"}},
       // Another user's file hands on nothing: the new file is root's, as a
-      // new one would be.
+      // new one would be, and grants no class more than the old one did.
       {"4755 file of nobody", old_file(04755, nobody), 0777, false, "022", written, S_IFREG | 0644,
        {"o.dat"}},
+      {"a third user's 0600 file", old_file(0600, third), 0755, false, "022", written, S_IFREG | 0600,
+       {"o.dat"}},
+      // chmod 600 leaves group::r-- in its ACL, masked to nothing.
+      {"a third user's file whose ACL mask chmod 600 cleared",
+       both(both(old_file(0640, third), acl("-m u:1:r", output)), [&] { ::chmod(output.c_str(), 0600); }),
+       0755, false, "022", written, S_IFREG | 0600, {"o.dat"}},
       // Put there by someone else, whose mode and group would reach the
       // secret.
       {"a third user's 0666 file of staff in a sticky folder", old_file(0666, third, staff), 01777,
        false, "077", written, S_IFREG | 0600, {"o.dat"}},
       {"a third user's 0666 file of staff in a 0777 folder", old_file(0666, third, staff), 0777, true,
        "077", written, S_IFREG | 0600, {"o.dat"}, nobody, nogroup},
+      // Ours, but others may have moved it there: the mode counts as new.
+      {"our 0640 file in a group-writable folder", old_file(0640, 0), 0770, false, "077", written,
+       S_IFREG | 0600, {"o.dat"}},
       // Our own file's ACL travels whole: its owning group stays out.
       {"our 0600 file with an ACL for a third user", both(old_file(0600, 0), acl("-m u:1:r", output)),
-       0777, false, "022", written, S_IFREG | 0640, {"o.dat"}, 0, 0, "",
+       0755, false, "022", written, S_IFREG | 0640, {"o.dat"}, 0, 0, "",
        "user::rw-\nuser:1:r--\ngroup::---\nmask::r--\nother::---\n\n"},
+      {"our file with an ACL, without /proc", both(old_file(0600, 0), acl("-m u:1:r", output)), 0755,
+       false, "022", written, S_IFREG | 0640, {"o.dat"}, 0, 0, "",
+       "user::rw-\nuser:1:r--\ngroup::---\nmask::r--\nother::---\n\n", false, true},
+      // Not once it has another name: what it shared goes.
+      {"our file with an ACL and another name",
+       both(both(old_file(0600, 0), acl("-m u:1:rw", output)), [&] { ::link(output.c_str(), (dir / "elsewhere").c_str()); }),
+       0755, false, "022", written, S_IFREG | 0600, {"o.dat"}, 0, 0, "", "user::rw-\ngroup::---\nother::---\n\n"},
       // A default ACL that the old file did not have is not inherited.
-      {"our 0640 file in a folder with a default ACL", both(old_file(0640, 0), default_acl), 0777,
+      {"our 0640 file in a folder with a default ACL", both(old_file(0640, 0), default_acl), 0755,
        false, "022", written, S_IFREG | 0640, {"o.dat"}, 0, 0, "",
        "user::rw-\ngroup::r--\nother::---\n\n"},
       // Where nothing stands: the default ACL limited by 0666, whatever the
@@ -498,11 +543,22 @@ TEST_F(E2EFlow, WhateverStandsAtTheOutputPathIsReplacedByAFile) {
       {"nothing in a folder with a default ACL", default_acl, 0777, false, "077", written,
        S_IFREG | 0664, {"o.dat"}, 0, 0, "",
        "user::rw-\nuser:1:rwx\ngroup::r-x\nmask::rw-\nother::r--\n\n"},
-      // No file can be made beside it, or renamed over it: written in place.
+      {"nothing, without /proc", [] {}, 0777, false, "022", written, S_IFREG | 0644, {"o.dat"},
+       0, 0, "", "", false, true},
+      // Inherited, the named user gets no more than others got of the old.
+      {"a third user's 0640 file in a folder with a default ACL", both(old_file(0640, third), default_acl),
+       0755, false, "077", written, S_IFREG | 0640, {"o.dat"}, 0, 0, "",
+       "user::rw-\nuser:1:---\ngroup::r--\nmask::r--\nother::---\n\n"},
+      // No file can be made beside it, or renamed over it: written in place,
+      // where it is the user's alone.
       {"0666 file in a 555 folder", old_file(0666, 0), 0555, true, "022", written, S_IFREG | 0666,
        {"o.dat"}},
-      {"root's 0666 file in a sticky folder", old_file(0666, 0), 01777, true, "022", written,
-       S_IFREG | 0666, {"o.dat"}},
+      {"0666 file with another name in a 555 folder",
+       [&] { old_file(0666, 0)(); ::link(output.c_str(), (dir / "elsewhere").c_str()); }, 0555, true,
+       "022", refused, S_IFREG | 0666, {"o.dat"}, 0, 0, "old"},
+      // Anyone may have put, linked or moved it into /tmp.
+      {"root's 0666 file in a sticky folder", old_file(0666, 0), 01777, true, "022", refused,
+       S_IFREG | 0666, {"o.dat"}, 0, 0, "old"},
       // Neither replaced nor written through.
       {"link in a 555 folder", [&] { ::symlink("../target", output.c_str()); }, 0555, true, "022",
        KeyLine(4096) + Error("Cannot write to OUTPUTFILE: f/o"), S_IFLNK | 0777, {"o.dat"}},
@@ -518,12 +574,12 @@ TEST_F(E2EFlow, WhateverStandsAtTheOutputPathIsReplacedByAFile) {
        S_IFREG | 0644, {"o.dat"}, 0, 0, "old", "", true},
       // The permission bits were given for the file's group: they stay
       // with it, or the group loses them.
-      {"0640 file of group staff", old_file(0640, 0, staff), 0777, false, "022", written,
+      {"0640 file of group staff", old_file(0640, 0, staff), 0755, false, "022", written,
        S_IFREG | 0640, {"o.dat"}, 0, staff},
-      {"0640 file of a group not ours", old_file(0640, nobody, staff), 0777, true, "022", written,
-       S_IFREG | 0600, {"o.dat"}, nobody, nogroup},
+      {"0640 file of a group not ours", both(old_file(0640, nobody, staff), nobody_folder), 0755, true,
+       "022", written, S_IFREG | 0600, {"o.dat"}, nobody, nogroup},
       {"0640 file in a set-group-ID folder of staff",
-       [&] { old_file(0640, nobody, nogroup)(); ::chown(folder.c_str(), 0, staff); }, 02777, true,
+       [&] { old_file(0640, nobody, nogroup)(); ::chown(folder.c_str(), nobody, staff); }, 02755, true,
        "022", written, S_IFREG | 0640, {"o.dat"}, nobody, nogroup},
   };
   std::string skipped;
@@ -539,6 +595,13 @@ TEST_F(E2EFlow, WhateverStandsAtTheOutputPathIsReplacedByAFile) {
     ToolOptions options;
     options.as_nobody = c.as_nobody;
     options.prefix = {"/bin/sh", "-c", std::string("umask ") + c.umask + "; exec \"$@\"", "sh"};
+    // A sanitizer's run time, or an emulator, needs /proc itself.
+    if (c.no_proc && (kSanitized || TestingUnderEmulator())) {
+      skipped += c.what + ": a sanitizer or emulator needs /proc. ";
+      std::filesystem::remove_all(folder);
+      continue;
+    }
+    if (c.no_proc) options.prefix.insert(options.prefix.begin(), {"/usr/bin/unshare", "-m", "/bin/sh", "-c", "umount -l /proc && exec \"$@\"", "sh"});
     const ToolResult result = Run({"-d", "key", "dat#x.tvx", "f/o"}, options);
     EXPECT_EQ(result.out, Lines(c.out)) << c.what;
     EXPECT_EQ(result.err, "") << c.what;
@@ -559,9 +622,13 @@ TEST_F(E2EFlow, WhateverStandsAtTheOutputPathIsReplacedByAFile) {
     for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, c.names) << c.what;
-    if (c.names.size() > 1) {
-      EXPECT_TRUE(SameBytes(ReadFile(folder + "/other"), "old"));
+    // What another name of the old file shows stays as it was.
+    for (const std::string& other : {folder + "/other", dir / "elsewhere"}) {
+      if (PathExists(other)) {
+        EXPECT_TRUE(SameBytes(ReadFile(other), "old")) << c.what;
+      }
     }
+    std::filesystem::remove(dir / "elsewhere");
     if (c.append_only) SetAppendOnly(folder, false);
     ::chmod(folder.c_str(), 0777);
     std::filesystem::remove_all(folder);

@@ -59,10 +59,13 @@ TEST(Files, AnUncompletedOutputLeavesTheOldFileAndNoTemporaryFile) {
   const std::string path = dir / "f";
   WriteFile(path, "old");
   {
+    // Without a name while written, where the file system makes such files.
+    const int unnamed = ::open(dir.path.c_str(), O_TMPFILE | O_WRONLY, 0600);
     OutputFile out;
     CreateOutput(out, path);
     WriteOutput(out, reinterpret_cast<const std::uint8_t*>("new"), 3);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 2);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), unnamed >= 0 ? 1 : 2);
+    if (unnamed >= 0) ::close(unnamed);
   }
   EXPECT_TRUE(SameBytes(ReadFile(path), "old"));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);
@@ -73,19 +76,30 @@ TEST(Files, AnUncompletedOutputLeavesTheOldFileAndNoTemporaryFile) {
   WriteOutput(nowhere, reinterpret_cast<const std::uint8_t*>("x"), 1);
   EXPECT_EQ(FailureOf([&] { FinishOutput(nowhere); }),
             "FileError: Unable to create file \"" + (dir / "no/such/f") + "\"");
-  // Written in place only as ours, whatever the path was found holding
-  // before: another user's file is never opened so, not even the folder
-  // owner's.
+  // Written in place only as the user's alone, whatever the path was found
+  // holding before: never another user's file, not even the folder
+  // owner's, nor one with another name, nor one in a folder that someone
+  // else owns or may write.
+  const uid_t me = ::geteuid();
   struct Owners {
     uid_t file, folder;
-  } owners[] = {{1, 0}, {1, 1}, {::geteuid(), 1}};
+    mode_t folder_mode;
+    bool second_name, opened;
+  } owners[] = {{1, 0, 0755, false, false}, {1, 1, 0755, false, false}, {me, 1, 0777, false, false},
+                {me, 1, 0755, false, false}, {me, 0, 0777, false, false}, {me, 0, 0755, true, false},
+                {me, 0, 0755, false, true}};
   for (const Owners& o : owners) {
     ASSERT_EQ(::chown(dir.path.c_str(), o.folder, 0), 0);
+    ASSERT_EQ(::chmod(dir.path.c_str(), o.folder_mode), 0);
     ASSERT_EQ(::chown(path.c_str(), o.file, 0), 0);
+    if (o.second_name) {
+      ASSERT_EQ(::link(path.c_str(), (dir / "other").c_str()), 0);
+    }
     const platform::FileHandle file = platform::OpenInPlace(path);
-    EXPECT_EQ(file != platform::kNoFile, o.file == ::geteuid()) << o.file << " " << o.folder;
-    EXPECT_EQ(ReadFile(path).size(), o.file == ::geteuid() ? 0u : 3u) << o.file << " " << o.folder;
+    EXPECT_EQ(file != platform::kNoFile, o.opened) << o.file << " " << o.folder;
+    EXPECT_EQ(ReadFile(path).size(), o.opened ? 0u : 3u) << o.file << " " << o.folder;
     if (file != platform::kNoFile) platform::CloseFile(file);
+    std::filesystem::remove(dir / "other");
   }
 }
 

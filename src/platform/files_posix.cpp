@@ -59,11 +59,29 @@ std::string NameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+int FolderFd(const TempFile& temp) { return static_cast<int>(temp.folder); }
+
 Refusal RefusalOf(int error) {
   return error == EACCES || error == EPERM ? Refusal::kPermission : Refusal::kOther;
 }
 
-int FolderFd(const TempFile& temp) { return static_cast<int>(temp.folder); }
+// Whether a temporary file stands, named or not: one at a time.
+bool g_temp_made = false;
+
+// Records a file just made in folder (which temp then holds and closes);
+// name is empty for a file without one. Signals must be held off for a
+// named file, so that no moment is left in which it exists unknown to the
+// handler.
+void Record(TempFile& temp, int folder, const std::string& name) {
+  temp.folder = folder;
+  temp.name = name;
+  temp.stands = true;
+  g_temp_made = true;
+  if (name.empty()) return;
+  g_temp_folder = folder;
+  std::memcpy(g_temp_name, name.c_str(), name.size() + 1);
+  g_temp_set.store(true, std::memory_order_release);
+}
 
 // Forgets the temporary file: the handler's copy first, then the record,
 // whose folder goes. Signals must be held off.
@@ -71,32 +89,37 @@ void Forget(TempFile& temp) {
   if (!temp.stands) return;
   g_temp_set.store(false, std::memory_order_release);
   g_temp_folder = -1;
+  g_temp_made = false;
   if (temp.folder >= 0) ::close(FolderFd(temp));
   temp.folder = -1;
   temp.name.clear();
   temp.stands = false;
 }
 
-// Creates name in the open folder, exclusively, and records it in temp and
-// the handler's copy; the folder is then temp's to close. Signals must be
-// held off, so that no moment is left in which the file exists unknown to
-// the handler. O_EXCL neither follows a link nor opens a FIFO: nothing
-// waits.
+// Creates name in the open folder, exclusively, and records it. Signals
+// must be held off. O_EXCL neither follows a link nor opens a FIFO:
+// nothing waits.
 int CreateRegistered(int folder, const std::string& name, mode_t mode, TempFile& temp) {
-  assert(!temp.stands && !g_temp_set.load() && "one temporary file at a time");
+  assert(!temp.stands && !g_temp_made && "one temporary file at a time");
   if (name.size() >= sizeof g_temp_name) {
     errno = ENAMETOOLONG;
     return -1;
   }
   const int fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
-  if (fd < 0) return -1;
-  temp.folder = folder;
-  temp.name = name;
-  temp.stands = true;
-  g_temp_folder = folder;
-  std::memcpy(g_temp_name, name.c_str(), name.size() + 1);
-  g_temp_set.store(true, std::memory_order_release);
+  if (fd >= 0) Record(temp, folder, name);
   return fd;
+}
+
+// Gives the file open at fd, made without a name (O_TMPFILE), the name
+// name in folder: by its descriptor (linkat's AT_EMPTY_PATH, which Linux
+// grants the file's opener from 6.10 on and CAP_DAC_READ_SEARCH before),
+// else through /proc. With name ".", which always exists, it only tells
+// whether either way is open: EEXIST where one is, ENOENT where neither.
+int LinkUnnamed(int fd, int folder, const char* name) {
+  if (::linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0) return 0;
+  if (errno == EEXIST) return -1;
+  const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+  return ::linkat(AT_FDCWD, proc.c_str(), folder, name, AT_SYMLINK_FOLLOW);
 }
 
 // A name no other run picks at the same moment: pid, clock and a count.
@@ -121,14 +144,29 @@ PathKind KindOf(const struct stat& st) {
   return PathKind::kOther;
 }
 
-// Whose regular file may be written in place: ours, or root's in a folder
-// of root's (a locked folder of the system's). Never another user's: in a
-// folder that user owns, a file of theirs may have been put there to catch
-// what we write.
+// A folder that we or root own and that has no group or other write bit:
+// nobody else can have put, linked or renamed anything in it. Told by the
+// mode bits (which hold an ACL's mask), not by who is in the group.
+bool Trusted(const struct stat& folder) {
+  return (folder.st_uid == ::geteuid() || folder.st_uid == 0) &&
+         (folder.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// A regular file that is ours alone, or root's too where root_too: no
+// other name, in a trusted folder. Nobody else can have put it there, or
+// can reach what is written into it by another name.
+bool UsersAlone(const struct stat& file, const struct stat& folder, bool root_too) {
+  return S_ISREG(file.st_mode) && file.st_nlink == 1 &&
+         (file.st_uid == ::geteuid() || (root_too && file.st_uid == 0)) && Trusted(folder);
+}
+
+// Whose regular file may be written in place: ours or root's, the user's
+// alone. Never another user's, who could have put it there to catch what
+// we write, nor one that a link or a rename by anyone else could have
+// brought there.
 bool MayWriteInPlace(const struct stat& file, const std::string& path) {
   struct stat folder {};
-  return file.st_uid == ::geteuid() ||
-         (file.st_uid == 0 && ::stat(FolderOf(path).c_str(), &folder) == 0 && folder.st_uid == 0);
+  return ::stat(FolderOf(path).c_str(), &folder) == 0 && UsersAlone(file, folder, true);
 }
 
 // True when the folder is append-only or immutable: what is put in it can
@@ -165,7 +203,7 @@ mode_t NewFileMode() {
 constexpr const char* kAccessAcl = "system.posix_acl_access";
 constexpr const char* kDefaultAcl = "system.posix_acl_default";
 constexpr std::size_t kAclHeader = 4, kAclEntry = 8;
-constexpr unsigned kUserObj = 0x01, kGroupObj = 0x04, kMask = 0x10, kOther = 0x20;
+constexpr unsigned kUserObj = 0x01, kGroupObj = 0x04, kMask = 0x10, kOther = 0x20;  // and named: 0x02, 0x08
 
 unsigned AclTag(const std::string& acl, std::size_t at) {
   return static_cast<unsigned char>(acl[at]) | static_cast<unsigned char>(acl[at + 1]) << 8;
@@ -200,20 +238,51 @@ struct Access {
     const std::size_t group = mask != 0 ? mask : AclFind(acl, kGroupObj);
     if (group != 0) SetAclPerm(acl, group, 0);
   }
+  // What it grants the owning group and everyone else in effect: with an
+  // ACL, the owning group's entry as the mask limits it, and other's.
+  unsigned GroupClass() const {
+    if (acl.empty()) return (mode >> 3) & 7;
+    const std::size_t group = AclFind(acl, kGroupObj), mask = AclFind(acl, kMask);
+    return group == 0 ? 0 : AclPerm(acl, group) & (mask == 0 ? 7 : AclPerm(acl, mask));
+  }
+  unsigned OtherClass() const {
+    if (acl.empty()) return mode & 7;
+    const std::size_t other = AclFind(acl, kOther);
+    return other == 0 ? 0 : AclPerm(acl, other);
+  }
+  // Grants nobody but the owner more than old did: the owning group no
+  // more than old's group class where the group is old's too, and else no
+  // more than old's other class, since that group's members were others
+  // to old; every named user and group, and everyone else, no more than
+  // old's other class.
+  void Narrow(const Access& old, bool same_group) {
+    const unsigned other = old.OtherClass(), group = same_group ? old.GroupClass() : other;
+    if (acl.empty()) {
+      mode = (mode & S_IRWXU) | (((mode >> 3) & group) << 3) | (mode & other);
+      return;
+    }
+    for (std::size_t at = kAclHeader; at + kAclEntry <= acl.size(); at += kAclEntry) {
+      const unsigned tag = AclTag(acl, at);
+      const unsigned cap = tag == kUserObj ? 7 : tag == kGroupObj ? group : tag == kMask ? (group | other) : other;
+      SetAclPerm(acl, at, AclPerm(acl, at) & cap);
+    }
+    const std::size_t mask = AclFind(acl, kMask);
+    mode = static_cast<mode_t>(AclPerm(acl, AclFind(acl, kUserObj)) << 6 |
+                               AclPerm(acl, mask != 0 ? mask : AclFind(acl, kGroupObj)) << 3 |
+                               AclPerm(acl, AclFind(acl, kOther)));
+  }
 };
 
-// Reads an ACL attribute of the file open at fd, which may be an O_PATH
-// descriptor: through /proc, since the calls on descriptors refuse those.
+// Reads an ACL attribute of the file at path, not following a link there.
 // True with acl empty when the file has none or its file system has no
 // ACLs; false when that cannot be told.
-bool ReadAcl(int fd, const char* name, std::string& acl) {
-  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+bool ReadAclAt(const std::string& path, const char* name, std::string& acl) {
   acl.clear();
   for (int attempt = 0; attempt < 4; ++attempt) {
-    const ssize_t size = ::getxattr(path.c_str(), name, nullptr, 0);
+    const ssize_t size = ::lgetxattr(path.c_str(), name, nullptr, 0);
     if (size < 0) return errno == ENODATA || errno == EOPNOTSUPP;
     acl.resize(static_cast<std::size_t>(size));
-    const ssize_t got = ::getxattr(path.c_str(), name, acl.data(), acl.size());
+    const ssize_t got = ::lgetxattr(path.c_str(), name, acl.data(), acl.size());
     if (got >= 0) {
       acl.resize(static_cast<std::size_t>(got));
       return true;
@@ -223,18 +292,38 @@ bool ReadAcl(int fd, const char* name, std::string& acl) {
   return false;
 }
 
-// Our own regular file's access, to be handed on whole.
-bool AccessOfOwnFile(int old, const struct stat& st, Access& access) {
-  access.mode = st.st_mode & 0777;
-  return ReadAcl(old, kAccessAcl, access.acl);
+// Reads an ACL attribute of the file seen (its device and inode), named
+// entry in the folder held open as folder, and path from here: by path,
+// which needs neither /proc nor permission to read the file, then checked
+// to be the file seen; where the path leads elsewhere (its folder renamed
+// meanwhile), through the folder held open, by /proc. entry is empty for
+// the folder itself.
+bool ReadAcl(const std::string& path, int folder, const std::string& entry, const struct stat& seen,
+             const char* name, std::string& acl) {
+  const std::string held = "/proc/self/fd/" + std::to_string(folder) + "/" + entry;
+  for (const std::string* where : {&path, &held}) {
+    struct stat now {};
+    if (ReadAclAt(*where, name, acl) && ::lstat(where->c_str(), &now) == 0 && now.st_dev == seen.st_dev &&
+        now.st_ino == seen.st_ino) {
+      return true;
+    }
+  }
+  return false;
 }
 
-// What a file made anew in the folder gets: 0666 less the umask; or where
-// the folder has a default ACL, that ACL, limited by 0666 as the kernel
-// limits it when it makes a file (the umask then plays no part).
-bool AccessOfNewFile(int folder, Access& access) {
+// The access of the file seen at target, whole.
+bool AccessOf(const std::string& target, int folder, const struct stat& seen, Access& access) {
+  access.mode = seen.st_mode & 0777;
+  return ReadAcl(target, folder, NameOf(target), seen, kAccessAcl, access.acl);
+}
+
+// What a file made anew in the folder seen (held open as folder) gets:
+// 0666 less the umask; or where the folder has a default ACL, that ACL,
+// limited by 0666 as the kernel limits it when it makes a file (the umask
+// then plays no part).
+bool AccessOfNewFile(const std::string& target, int folder, const struct stat& seen, Access& access) {
   access.mode = NewFileMode();
-  if (!ReadAcl(folder, kDefaultAcl, access.acl)) return false;
+  if (!ReadAcl(FolderOf(target), folder, "", seen, kDefaultAcl, access.acl)) return false;
   if (access.acl.empty()) return true;
   const std::size_t mask = AclFind(access.acl, kMask);
   const std::size_t group = mask != 0 ? mask : AclFind(access.acl, kGroupObj);
@@ -358,7 +447,7 @@ OutputSite LookAtOutput(const std::string& path) {
                          entry.st_uid == me || dir.st_uid == me;
   if (S_ISREG(entry.st_mode)) {
     site.writable = CanOpenForWriting(path);
-    site.may_write_in_place = site.writable && MayWriteInPlace(entry, path);
+    site.may_write_in_place = site.writable && dir_known && UsersAlone(entry, dir, true);
   }
   return site;
 }
@@ -370,7 +459,21 @@ FileHandle CreateTempBeside(const std::string& target, TempFile& temp, Refusal& 
     refusal = RefusalOf(errno);
     return kNoFile;
   }
-  int fd = -1;
+  // Made 0600, the text it receives is ours alone until GiveFinalAccess. A
+  // default ACL of the folder is masked to nothing by the same mode.
+  // Without a name, a killed run leaves nothing of it; only where it
+  // could get its name in the end (KeepTempFile), and the file system
+  // makes such files at all. Else with a name of its own.
+  int fd = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    if (LinkUnnamed(fd, folder, ".") != 0 && errno == EEXIST) {
+      assert(!temp.stands && !g_temp_made && "one temporary file at a time");
+      Record(temp, folder, "");
+      return fd;
+    }
+    ::close(fd);
+    fd = -1;
+  }
   {
     const SignalsHeldOff held;
     for (unsigned attempt = 0; attempt < 100 && fd < 0; ++attempt) {
@@ -383,41 +486,45 @@ FileHandle CreateTempBeside(const std::string& target, TempFile& temp, Refusal& 
     ::close(folder);
     return kNoFile;
   }
-  // Made 0600, the text it receives is ours alone until GiveFinalAccess. A
-  // default ACL of the folder is masked to nothing by the same mode.
   return fd;
 }
 
 void GiveFinalAccess(const TempFile& temp, FileHandle file, const std::string& target) {
   if (!temp.stands) return;
   const int fd = Fd(file), folder = FolderFd(temp);
-  // Only our own regular file hands on its access: anyone may have put
-  // anything else there (in /tmp, or any folder others may write), and its
-  // mode, group or ACL must never decide who reads the new text. Nor does
-  // a link: the mode of what it points to (0666 for /dev/null) is not ours
-  // to give. Set-user-ID, set-group-ID and sticky never travel with new
-  // content.
-  const int old = ::openat(folder, NameOf(target).c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  // Until something better is known the file stays as made: ours alone.
   Access access;
-  if (old < 0) {
-    // Only a path with nothing at it is new; what could not be looked at
-    // stays ours alone.
-    if (errno != ENOENT || !AccessOfNewFile(folder, access)) return;
-  } else {
-    struct stat st {};
-    const bool known = ::fstat(old, &st) == 0;
-    const bool own = known && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
-    const bool looked = known && (own ? AccessOfOwnFile(old, st, access) : AccessOfNewFile(folder, access));
-    ::close(old);
-    if (!looked) return;
+  struct stat dir {}, old {}, made {};
+  if (::fstat(folder, &dir) != 0 || ::fstat(fd, &made) != 0) return;
+  if (::fstatat(folder, NameOf(target).c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) {
+    // Only a path with nothing at it is new.
+    if (errno != ENOENT || !AccessOfNewFile(target, folder, dir, access)) return;
+  } else if (UsersAlone(old, dir, false)) {
+    // Our own file's access travels whole. Set-user-ID, set-group-ID and
+    // sticky never travel with new content.
+    if (!AccessOf(target, folder, old, access)) return;
     // The bits were given for the old file's group: the new file takes that
     // group, or the group loses them rather than pass to the group the new
     // file got (ours, or a set-group-ID folder's).
-    if (own && ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0) access.DropGroupBits();
+    if (::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) access.DropGroupBits();
+  } else {
+    // Anyone else may have put it there (another user, a link from
+    // elsewhere, a rename in a folder others may write), and its mode,
+    // group or ACL must never decide who reads the new text: the file gets
+    // what a new one gets. Nor may it reach more people than the file it
+    // replaces did. A link's own mode says nothing, nor does what it
+    // points to (0666 for /dev/null).
+    Access before;
+    if (!AccessOfNewFile(target, folder, dir, access)) return;
+    if (S_ISREG(old.st_mode)) {
+      if (!AccessOf(target, folder, old, before)) return;
+      access.Narrow(before, made.st_gid == old.st_gid);
+    }
   }
   // A file never shows more than the ACL allows: the ACL replaces the one it
-  // may have inherited, or goes where the old file had none; where either
-  // fails, the owner's bits alone.
+  // may have inherited, or goes where there is to be none; where either
+  // fails, the owner's bits alone, which with an ACL in place masks out all
+  // but the owner.
   const bool acl_set = access.acl.empty()
       ? ::fremovexattr(fd, kAccessAcl) == 0 || errno == ENODATA || errno == EOPNOTSUPP
       : ::fsetxattr(fd, kAccessAcl, access.acl.data(), access.acl.size(), 0) == 0;
@@ -428,7 +535,22 @@ void GiveFinalAccess(const TempFile& temp, FileHandle file, const std::string& t
   }
 }
 
-bool KeepTempFile(TempFile& temp, FileHandle) { return temp.stands; }
+bool KeepTempFile(TempFile& temp, FileHandle file) {
+  if (!temp.stands) return false;
+  if (!temp.name.empty()) return true;
+  // Linked under a name of its own, then renamed: a link cannot replace
+  // what stands at the target. From here an interruption removes it.
+  const SignalsHeldOff held;
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = TempName(attempt);
+    if (LinkUnnamed(Fd(file), FolderFd(temp), name.c_str()) == 0) {
+      Record(temp, FolderFd(temp), name);
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  return false;
+}
 
 bool TargetTakenBesideTemp(const TempFile& temp, const std::string& target) {
   if (!temp.stands) return true;
@@ -448,7 +570,7 @@ FileHandle CreateNewFile(const std::string& path, TempFile& temp) {
 
 bool RenameTempOver(TempFile& temp, const std::string& target) {
   const SignalsHeldOff held;
-  if (!temp.stands ||
+  if (!temp.stands || temp.name.empty() ||
       ::renameat(FolderFd(temp), temp.name.c_str(), FolderFd(temp), NameOf(target).c_str()) != 0) {
     return false;
   }
@@ -460,7 +582,8 @@ bool DeleteTemp(TempFile& temp) {
   // No moment in which the handler would remove a name that may meanwhile
   // be someone else's file, nor one in which our file stands unknown to it.
   const SignalsHeldOff held;
-  const bool deleted = !temp.stands || ::unlinkat(FolderFd(temp), temp.name.c_str(), 0) == 0;
+  // A file without a name goes as it is closed.
+  const bool deleted = !temp.stands || temp.name.empty() || ::unlinkat(FolderFd(temp), temp.name.c_str(), 0) == 0;
   Forget(temp);
   return deleted;
 }

@@ -14,9 +14,10 @@ namespace platform {
 // Sets the process up before anything else runs: a write to a closed pipe
 // or past the file size limit must come back as an error, not kill the
 // process; no crash dialog may ever wait for a user; and an interruption
-// (SIGINT, SIGTERM, SIGHUP, SIGQUIT; on Windows Ctrl-C, Ctrl-Break, closing
-// the console) first cleans up (CleanUpAfterInterrupt), then ends the
-// process as that interruption would have.
+// (HUP, INT, QUIT, TERM, USR1, USR2, ALRM, VTALRM, PROF, XCPU, IO and PWR,
+// unless ignored from the start; on Windows Ctrl-C, Ctrl-Break, closing the
+// console) first cleans up (CleanUpAfterInterrupt), then ends the process
+// as that interruption would have.
 void PrepareProcess();
 
 // What an interrupted run undoes: the temporary file being written goes,

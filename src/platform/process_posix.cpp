@@ -11,7 +11,19 @@ namespace platform {
 
 namespace {
 
-constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// The signals that end a process by default and that others send: each
+// removes the temporary file first. Crash signals keep their own handling
+// (the key mapping's SIGBUS handler, the sanitizers'); SIGKILL cannot be
+// caught, and leaves nothing to remove where the file has no name yet.
+constexpr int kInterrupts[] = {
+    SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,
+#ifdef SIGIO
+    SIGIO,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
 
 extern "C" void OnInterrupt(int signal) {
   CleanUpAfterInterrupt();
