@@ -203,7 +203,9 @@ mode_t NewFileMode() {
 constexpr const char* kAccessAcl = "system.posix_acl_access";
 constexpr const char* kDefaultAcl = "system.posix_acl_default";
 constexpr std::size_t kAclHeader = 4, kAclEntry = 8;
-constexpr unsigned kUserObj = 0x01, kGroupObj = 0x04, kMask = 0x10, kOther = 0x20;  // and named: 0x02, 0x08
+// Tags of the entries; the named users' (0x02) and groups' (0x08) are told
+// apart from these by their tag alone.
+constexpr unsigned kUserObj = 0x01, kGroupObj = 0x04, kMask = 0x10, kOther = 0x20;
 
 unsigned AclTag(const std::string& acl, std::size_t at) {
   return static_cast<unsigned char>(acl[at]) | static_cast<unsigned char>(acl[at + 1]) << 8;
@@ -263,7 +265,10 @@ struct Access {
     }
     for (std::size_t at = kAclHeader; at + kAclEntry <= acl.size(); at += kAclEntry) {
       const unsigned tag = AclTag(acl, at);
-      const unsigned cap = tag == kUserObj ? 7 : tag == kGroupObj ? group : tag == kMask ? (group | other) : other;
+      const unsigned cap = tag == kUserObj    ? 7
+                           : tag == kGroupObj ? group
+                           : tag == kMask     ? (group | other)
+                                              : other;
       SetAclPerm(acl, at, AclPerm(acl, at) & cap);
     }
     const std::size_t mask = AclFind(acl, kMask);
@@ -583,7 +588,8 @@ bool DeleteTemp(TempFile& temp) {
   // be someone else's file, nor one in which our file stands unknown to it.
   const SignalsHeldOff held;
   // A file without a name goes as it is closed.
-  const bool deleted = !temp.stands || temp.name.empty() || ::unlinkat(FolderFd(temp), temp.name.c_str(), 0) == 0;
+  const bool deleted =
+      !temp.stands || temp.name.empty() || ::unlinkat(FolderFd(temp), temp.name.c_str(), 0) == 0;
   Forget(temp);
   return deleted;
 }
