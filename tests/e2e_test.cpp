@@ -19,7 +19,7 @@
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
+#ifdef TALVEX_SANITIZED
 constexpr bool kSanitized = true;
 #else
 constexpr bool kSanitized = false;
