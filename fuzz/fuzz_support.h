@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/values.h"
+#include "core/process_values.h"
 #include "failure_of.h"
 
 // A key of length bytes, the same for the same length. The last few are

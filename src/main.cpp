@@ -1,9 +1,9 @@
 // Start-up: run the one command of the command line, and turn every failure
 // the flow does not handle itself into the failure report and exit 217.
-#include "cli/console.h"
 #include "cli/dispatch.h"
-#include "cli/failure.h"
-#include "cli/report.h"
+#include "core/console.h"
+#include "core/failure.h"
+#include "core/report.h"
 #include "keyio/key.h"
 #include "platform/console.h"
 #include "platform/process.h"

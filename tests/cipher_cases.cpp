@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "cipher/decrypt.h"
-#include "cli/failure.h"
+#include "core/failure.h"
 #include "keyio/key.h"
 
 ByteString RandomString(std::mt19937_64& random, std::size_t count) {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cipher/encrypt.h"
-#include "cli/values.h"
+#include "core/process_values.h"
 #include "failure_of.h"
 
 ByteString RandomString(std::mt19937_64& random, std::size_t count);

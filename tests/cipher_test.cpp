@@ -10,7 +10,7 @@
 #include "cipher/random.h"
 #include "cipher/validate.h"
 #include "cipher_cases.h"
-#include "cli/failure.h"
+#include "core/failure.h"
 #include "keyio/key.h"
 #include "tool_runner.h"
 

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include "cipher/encrypt.h"
-#include "cli/console.h"
-#include "cli/values.h"
+#include "core/console.h"
+#include "core/process_values.h"
 #include "tool_runner.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "cli/failure.h"
+#include "core/failure.h"
 
 // "kind: message" of the failure fn raises, or "" when it raises none.
 template <typename Fn>

@@ -19,7 +19,7 @@
 #include "cipher/encrypt_stream.h"
 #include "cipher/pipeline.h"
 #include "cipher_cases.h"
-#include "cli/failure.h"
+#include "core/failure.h"
 #include "keyio/files.h"
 #include "keyio/key.h"
 #include "tool_runner.h"

@@ -7,8 +7,8 @@
 #include "cipher/avx2.h"
 #include "cipher/format.h"
 #include "cipher/validate.h"
-#include "cli/console.h"
-#include "cli/failure.h"
+#include "core/console.h"
+#include "core/failure.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <span>
 
 #include "cipher/stream.h"
-#include "cli/values.h"
+#include "core/process_values.h"
 
 // Decodes entries from the start of window, a stretch of a text of mode 8,
 // 16 or 32 that begins at an entry, into out: at most max_entries of them.

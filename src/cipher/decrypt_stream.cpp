@@ -11,8 +11,8 @@
 #include "cipher/decrypt.h"
 #include "cipher/format.h"
 #include "cipher/pipeline.h"
-#include "cli/console.h"
-#include "cli/values.h"
+#include "core/console.h"
+#include "core/process_values.h"
 #include "keyio/files.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "cipher/avx2.h"
-#include "cli/console.h"
+#include "core/console.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 #include "cipher/encrypt.h"
 #include "cipher/pipeline.h"
-#include "cli/console.h"
-#include "cli/values.h"
+#include "core/console.h"
+#include "core/process_values.h"
 #include "keyio/files.h"
 #include "platform/clock.h"
 

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "cipher/format.h"
-#include "cli/failure.h"
-#include "cli/values.h"
+#include "core/failure.h"
+#include "core/process_values.h"
 
 std::int32_t HexToInt(std::string_view field) {
   std::uint64_t value = 0;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "cli/failure.h"
+#include "core/failure.h"
 #include "platform/process.h"
 
 namespace {

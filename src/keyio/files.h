@@ -8,7 +8,7 @@
 #include <exception>
 #include <string>
 
-#include "cli/values.h"
+#include "core/process_values.h"
 #include "platform/files.h"
 
 // An input, read in chunks from its start. Closed when it goes.

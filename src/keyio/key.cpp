@@ -1,9 +1,9 @@
 #include "keyio/key.h"
 
-#include "cli/console.h"
-#include "cli/failure.h"
-#include "cli/report.h"
-#include "cli/values.h"
+#include "core/console.h"
+#include "core/failure.h"
+#include "core/process_values.h"
+#include "core/report.h"
 #include "keyio/files.h"
 #include "platform/files.h"
 #include "platform/mapping.h"

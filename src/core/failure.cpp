@@ -1,4 +1,4 @@
-#include "cli/failure.h"
+#include "core/failure.h"
 
 #include "platform/process.h"
 

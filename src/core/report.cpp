@@ -1,10 +1,10 @@
-#include "cli/report.h"
+#include "core/report.h"
 
 #include <cstdint>
 #include <new>
 #include <stdexcept>
 
-#include "cli/failure.h"
+#include "core/failure.h"
 #include "platform/console.h"
 #include "platform/process.h"
 

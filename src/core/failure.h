@@ -1,5 +1,5 @@
 // Failures the flow does not test for itself: they abandon the command and
-// end the process through the failure report (cli/report.h) with exit
+// end the process through the failure report (core/report.h) with exit
 // status 217. Every part of the tool may raise them.
 #pragma once
 

@@ -1,4 +1,4 @@
-// The failure report: how a failure (cli/failure.h), exhausted memory or
+// The failure report: how a failure (core/failure.h), exhausted memory or
 // any other exception ends the process, on the standard error stream.
 #pragma once
 
