@@ -47,6 +47,19 @@ ByteString OpenText(InputFile& in, const std::string& path) {
   return head;
 }
 
+// Writes at path what work makes, in the one order that keeps an old
+// output whole on every failure: the output started, the work done into
+// it, the key found unchanged (a text made while it changed belongs to no
+// key), and only then the output completed.
+template <typename Work>
+void WriteOutputOf(const std::string& path, Work work) {
+  OutputFile out;
+  CreateOutput(out, path);
+  work(out);
+  CheckKeyUnchanged();
+  FinishOutput(out);
+}
+
 void RunTest(const std::vector<std::string>& args) {
   if (!LoadKeyFile(args[1])) return;
   if (args[0] != "-t") return;
@@ -91,13 +104,7 @@ void RunEncrypt(const std::vector<std::string>& args) {
   InputFile in;
   OpenInput(in, input);
   ExpectKeyLookups(in.SizeKnown() ? in.size : 0);
-  OutputFile out;
-  CreateOutput(out, path);
-  EncryptBytes(in, out);
-  // A text made while the key changed belongs to no key: it never replaces
-  // the output.
-  CheckKeyUnchanged();
-  FinishOutput(out);
+  WriteOutputOf(path, [&](OutputFile& out) { EncryptBytes(in, out); });
 }
 
 void RunDecrypt(const std::vector<std::string>& args) {
@@ -122,11 +129,7 @@ void RunDecrypt(const std::vector<std::string>& args) {
     return;
   }
   ExpectKeyLookups(in.SizeKnown() ? in.size / LayoutOf(CipherMode).entry_length : 0);
-  OutputFile out;
-  CreateOutput(out, path);
-  DecryptCipherText(head, in, out);
-  CheckKeyUnchanged();
-  FinishOutput(out);
+  WriteOutputOf(path, [&](OutputFile& out) { DecryptCipherText(head, in, out); });
 }
 
 void RunEncryptOrDecrypt(const std::vector<std::string>& args) {

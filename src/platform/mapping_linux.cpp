@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "platform/process.h"
+#include "platform/write_all_posix.h"
 
 namespace platform {
 
@@ -43,11 +44,7 @@ extern "C" void OnFault(int signal, siginfo_t* info, void*) {
     for (;;) ::pause();
   }
   CleanUpAfterInterrupt();
-  for (std::size_t at = 0; at < g_report_size;) {
-    const ssize_t n = ::write(STDERR_FILENO, g_report + at, g_report_size - at);
-    if (n <= 0) break;
-    at += static_cast<std::size_t>(n);
-  }
+  WriteAll(STDERR_FILENO, g_report, g_report_size);
   ::_exit(g_exit_status);
 }
 

@@ -1,11 +1,12 @@
 #include "platform/process.h"
 
-#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <execinfo.h>
 #include <sys/mman.h>
 #include <unistd.h>
+
+#include "platform/write_all_posix.h"
 
 namespace platform {
 
@@ -81,16 +82,6 @@ void AdviseLargePages(void* data, std::size_t size) {
   if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
-void WriteStandardError(std::string_view text) {
-  const char* data = text.data();
-  std::size_t size = text.size();
-  while (size > 0) {
-    ssize_t n = ::write(STDERR_FILENO, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-}
+void WriteStandardError(std::string_view text) { WriteAll(STDERR_FILENO, text.data(), text.size()); }
 
 }  // namespace platform
