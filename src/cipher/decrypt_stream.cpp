@@ -4,13 +4,11 @@
 #include "cipher/decrypt_stream.h"
 
 #include <algorithm>
-#include <atomic>
 #include <exception>
-#include <vector>
 
 #include "cipher/decrypt.h"
 #include "cipher/format.h"
-#include "cipher/pipeline.h"
+#include "cipher/stream_ring.h"
 #include "core/console.h"
 #include "core/process_values.h"
 #include "keyio/files.h"
@@ -28,50 +26,39 @@ struct DecryptJob {
   std::exception_ptr read_failure;  // of reading the window
 };
 
-}  // namespace
-
-void DecryptStream(std::span<const std::uint8_t> key, std::int32_t mode,
-                   std::span<const std::uint8_t> head, InputFile& source, OutputFile& out,
-                   const Progress& progress, const StreamOptions& options) {
-  const ModeLayout& layout = LayoutOf(mode);
-  const int workers = options.workers > 0 ? options.workers : DefaultWorkers();
-  const std::int64_t chunk = std::max<std::int64_t>(options.chunk_entries, 1);
+// One run of DecryptStream: its steps, and what they share.
+struct Decryption {
+  std::span<const std::uint8_t> key;
+  std::int32_t mode;
+  const ModeLayout& layout;
+  std::int64_t chunk;
+  CipherLoops loops;
+  StreamRing<DecryptJob>& ring;
   // A window holds a chunk's entries and the characters after them that
   // deciding on its last entry may read; the next window starts with those.
-  // The first starts with what head holds past the header, which for tiny
-  // chunks is more.
-  const std::int64_t entries_span = chunk * layout.entry_length;
-  const std::int64_t window_size = entries_span + kWindowLookahead;
-  const std::int64_t window_room = window_size + kValidatedLength;
-  std::vector<DecryptJob> jobs(static_cast<std::size_t>(2 * workers + 2));
-
-  const bool known = source.SizeKnown();
-  if (known) progress.start();
-  // Read but not yet in a window: at first what head holds past the header.
-  const std::size_t header = static_cast<std::size_t>(std::min<std::int64_t>(
-      HeadLength(layout), static_cast<std::int64_t>(head.size())));
-  ByteString carry(head.begin() + static_cast<std::ptrdiff_t>(header), head.end());
-  bool finished = false;
+  // The first starts with what the head holds past the header, which for
+  // tiny chunks is more.
+  std::int64_t entries_span = chunk * layout.entry_length;
+  std::int64_t window_size = entries_span + kWindowLookahead;
+  ByteString carry{};        // read but not yet in a window
+  bool finished = false;     // the last window is made
   std::int64_t entries = 0;  // decoded and taken back
   std::int64_t stars = 0;
 
-  // Once a write has failed an input of unknown length is read no further:
-  // nothing more reaches the output, and the input may never end.
-  std::atomic<bool> write_failed = false;
+  // The bar of an input of unknown length is drawn once the decoding has
+  // stopped, from what was read: the rest is never read, for it may never
+  // end.
+  void DrawBarOfUnknownLength() {
+    ring.DrawBarOfUnknownLength([&] {
+      DecryptionStarsUpTo(mode, entries, ring.source.done, 0, ring.progress.advance);
+    });
+  }
 
-  // The bar of a pipe is drawn once the decoding has stopped, from what was
-  // read: the rest is never read, for it may never end.
-  auto draw_late_bar = [&] {
-    progress.start();
-    DecryptionStarsUpTo(mode, entries, source.done, 0, progress.advance);
-  };
-
-  // Reads a window of a pipe piece by piece, as the pieces come, and no
-  // further than where decoding will stop: a writer that pauses after the
-  // text, or never ends, must not hold up the run. True once that stop is
-  // in the window.
-  auto read_until_decided = [&](std::uint8_t* window, std::int64_t carried, std::int64_t want,
-                                std::int64_t& got) {
+  // Reads a window of an input of unknown length piece by piece, as the
+  // pieces come, and no further than where decoding will stop: a writer
+  // that pauses after the text, or never ends, must not hold up the run.
+  // True once that stop is in the window.
+  bool ReadUntilDecided(std::uint8_t* window, std::int64_t carried, std::int64_t want, std::int64_t& got) {
     std::int64_t checked = 0;
     for (;;) {
       if (DecodingStopsIn({window, static_cast<std::size_t>(carried + got)}, mode,
@@ -79,20 +66,22 @@ void DecryptStream(std::span<const std::uint8_t> key, std::int32_t mode,
         return true;
       }
       if (got == want) return false;
-      const std::int64_t n = ReadSomeInput(source, window + carried + got, want - got);
+      const std::int64_t n = ReadSomeInput(ring.source, window + carried + got, want - got);
       if (n == 0) return false;
       got += n;
     }
-  };
+  }
 
-  PipelineSteps steps;
-  steps.make = [&](int slot) {
-    if (finished || (!known && write_failed.load(std::memory_order_relaxed))) return false;
-    DecryptJob& job = jobs[static_cast<std::size_t>(slot)];
+  // Fills the job in slot with the next window: what was carried over,
+  // then what the input gives.
+  bool Make(int slot) {
+    if (ring.Done(finished)) return false;
+    DecryptJob& job = ring[slot];
     if (job.window.empty()) {
-      job.window.resize(static_cast<std::size_t>(window_room));
+      const std::int64_t room = window_size + kValidatedLength;
+      job.window.resize(static_cast<std::size_t>(room));
       // The last window may hold a few entries more than a chunk.
-      job.plain.resize(static_cast<std::size_t>(window_room / layout.entry_length + 1));
+      job.plain.resize(static_cast<std::size_t>(room / layout.entry_length + 1));
     }
     std::copy(carry.begin(), carry.end(), job.window.begin());
     const auto carried = static_cast<std::int64_t>(carry.size());
@@ -101,14 +90,14 @@ void DecryptStream(std::span<const std::uint8_t> key, std::int32_t mode,
     std::int64_t got = 0;
     bool decided = false;
     try {
-      if (known) {
-        got = ReadInput(source, job.window.data() + carried, want);
+      if (ring.known) {
+        got = ReadInput(ring.source, job.window.data() + carried, want);
       } else {
-        decided = read_until_decided(job.window.data(), carried, want, got);
+        decided = ReadUntilDecided(job.window.data(), carried, want, got);
       }
     } catch (...) {
       // Windows are read ahead of the decoding: this one may lie past the
-      // end marker, where nothing decides. Raised by take at the job's
+      // end marker, where nothing decides. Raised by Take at the job's
       // turn, which never comes once an earlier window has stopped.
       job.read_failure = std::current_exception();
       job.length = 0;
@@ -117,49 +106,67 @@ void DecryptStream(std::span<const std::uint8_t> key, std::int32_t mode,
     }
     job.length = carried + got;
     // Only the end of the text fills a window short.
-    job.last = got < want || decided || (known && source.done == source.size);
-    if (!job.last) {
-      carry.assign(job.window.begin() + entries_span, job.window.begin() + job.length);
-    }
+    job.last = got < want || decided || (ring.known && ring.source.done == ring.source.size);
+    if (!job.last) carry.assign(job.window.begin() + entries_span, job.window.begin() + job.length);
     finished = job.last;
     return true;
-  };
-  steps.work = [&](int slot) {
-    DecryptJob& job = jobs[static_cast<std::size_t>(slot)];
+  }
+
+  // Decodes the job's window, on a worker; a failure stays in the job.
+  void Work(int slot) {
+    DecryptJob& job = ring[slot];
     job.count = 0;
     job.failure = nullptr;
     job.stopped = false;
     if (job.read_failure) return;
     try {
-      job.stopped = DecodeWindow({job.window.data(), static_cast<std::size_t>(job.length)}, key,
-                                 mode, job.last ? INT64_MAX : chunk, job.plain.data(), job.count,
-                                 options.loops);
+      job.stopped = DecodeWindow({job.window.data(), static_cast<std::size_t>(job.length)}, key, mode,
+                                 job.last ? INT64_MAX : chunk, job.plain.data(), job.count, loops);
     } catch (...) {
       job.failure = std::current_exception();
       job.stopped = true;
     }
-  };
-  steps.take = [&](int slot) {
-    const DecryptJob& job = jobs[static_cast<std::size_t>(slot)];
+  }
+
+  // Takes the job back in its turn: its stars, and its failure if it has
+  // one. False once decoding has stopped.
+  bool Take(int slot) {
+    const DecryptJob& job = ring[slot];
     // The input failed before the text stopped: nothing more can be read,
-    // not even for a pipe's bar.
+    // not even for the bar.
     if (job.read_failure) std::rethrow_exception(job.read_failure);
     entries += job.count;
-    if (known) stars = DecryptionStarsUpTo(mode, entries, source.size, stars, progress.advance);
+    if (ring.known) {
+      stars = DecryptionStarsUpTo(mode, entries, ring.source.size, stars, ring.progress.advance);
+    }
     if (job.failure) {
       // The run stops inside the row of stars, whatever a write did before.
-      if (!known) draw_late_bar();
+      DrawBarOfUnknownLength();
       std::rethrow_exception(job.failure);
     }
     return !job.stopped && !job.last;
-  };
-  steps.write = [&](int slot) {
-    const DecryptJob& job = jobs[static_cast<std::size_t>(slot)];
-    WriteOutput(out, job.plain.data(), job.count);
-    if (out.Failed()) write_failed = true;
-  };
-  RunPipeline(static_cast<int>(jobs.size()), workers, steps);
-  if (!known) draw_late_bar();
+  }
+};
+
+}  // namespace
+
+void DecryptStream(std::span<const std::uint8_t> key, std::int32_t mode,
+                   std::span<const std::uint8_t> head, InputFile& source, OutputFile& out,
+                   const Progress& progress, const StreamOptions& options) {
+  StreamRing<DecryptJob> ring(source, out, progress, options);
+  const ModeLayout& layout = LayoutOf(mode);
+  Decryption run{key, mode, layout, std::max<std::int64_t>(options.chunk_entries, 1), options.loops, ring};
+  // At first what the head holds past the header is carried into a window.
+  const auto header = static_cast<std::size_t>(
+      std::min<std::int64_t>(HeadLength(layout), static_cast<std::int64_t>(head.size())));
+  run.carry.assign(head.begin() + static_cast<std::ptrdiff_t>(header), head.end());
+  PipelineSteps steps;
+  steps.make = [&](int slot) { return run.Make(slot); };
+  steps.work = [&](int slot) { run.Work(slot); };
+  steps.take = [&](int slot) { return run.Take(slot); };
+  steps.write = [&](int slot) { ring.Write(ring[slot].plain.data(), ring[slot].count); };
+  ring.Run(steps);
+  run.DrawBarOfUnknownLength();
 }
 
 void DecryptCipherText(std::span<const std::uint8_t> head, InputFile& source, OutputFile& out) {

@@ -4,12 +4,10 @@
 #include "cipher/encrypt_stream.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <vector>
 
 #include "cipher/encrypt.h"
-#include "cipher/pipeline.h"
+#include "cipher/stream_ring.h"
 #include "core/console.h"
 #include "core/process_values.h"
 #include "keyio/files.h"
@@ -32,28 +30,20 @@ struct EncryptJob {
 void EncryptStream(std::span<const std::uint8_t> key, const ModeLayout& layout,
                    Mt19937& generator, InputFile& source, OutputFile& out,
                    const Progress& progress, const StreamOptions& options) {
-  const int workers = options.workers > 0 ? options.workers : DefaultWorkers();
+  StreamRing<EncryptJob> ring(source, out, progress, options);
   const std::int64_t chunk = std::max<std::int64_t>(options.chunk_entries, 1);
   const std::int64_t head = HeadLength(layout);
   const auto marker = static_cast<std::int64_t>(kEndMarker.size());
-  std::vector<EncryptJob> jobs(static_cast<std::size_t>(2 * workers + 2));
-
-  const bool known = source.SizeKnown();
-  const std::int64_t total = known ? source.size - source.done : 0;
-  if (known) progress.start();
+  const std::int64_t total = ring.known ? source.size - source.done : 0;
   std::int64_t made = 0;  // jobs made
   bool finished = false;  // the job with the end marker is made
   std::int64_t done = 0;  // source bytes taken back
   std::int64_t stars = 0;
-  // Once a write has failed nothing more is written: the chunks need not
-  // be encrypted either, only read through for the progress bar of a file.
-  // An input of unknown length is read no further: it may never end.
-  std::atomic<bool> write_failed = false;
 
   PipelineSteps steps;
   steps.make = [&](int slot) {
-    if (finished || (!known && write_failed.load(std::memory_order_relaxed))) return false;
-    EncryptJob& job = jobs[static_cast<std::size_t>(slot)];
+    if (ring.Done(finished)) return false;
+    EncryptJob& job = ring[slot];
     if (job.source.empty()) {
       job.source.resize(static_cast<std::size_t>(chunk));
       job.text.resize(static_cast<std::size_t>(head + chunk * layout.entry_length + marker));
@@ -61,7 +51,7 @@ void EncryptStream(std::span<const std::uint8_t> key, const ModeLayout& layout,
     job.count = ReadInput(source, job.source.data(), chunk);
     job.first = made++ == 0;
     // Only the end of the input fills a chunk short.
-    job.last = known ? source.done == source.size : job.count < chunk;
+    job.last = ring.known ? source.done == source.size : job.count < chunk;
     // The signature draws come before every draw of the entries.
     if (job.first) WriteHead(key, layout, generator, job.text.data());
     job.generator = generator;
@@ -70,9 +60,11 @@ void EncryptStream(std::span<const std::uint8_t> key, const ModeLayout& layout,
     return true;
   };
   steps.work = [&](int slot) {
-    EncryptJob& job = jobs[static_cast<std::size_t>(slot)];
+    EncryptJob& job = ring[slot];
     job.length = 0;
-    if (write_failed.load(std::memory_order_relaxed)) return;
+    // Once a write has failed the chunks need not be encrypted, only read
+    // through for the bar of a file.
+    if (ring.write_failed.load(std::memory_order_relaxed)) return;
     std::uint8_t* at = job.text.data() + (job.first ? head : 0);
     at = EncryptEntries(key, layout, {job.source.data(), static_cast<std::size_t>(job.count)},
                         job.generator, at, options.loops);
@@ -83,23 +75,14 @@ void EncryptStream(std::span<const std::uint8_t> key, const ModeLayout& layout,
     job.length = at - job.text.data();
   };
   steps.take = [&](int slot) {
-    done += jobs[static_cast<std::size_t>(slot)].count;
-    if (known) stars = EncryptionStarsUpTo(done, total, stars, progress.advance);
+    done += ring[slot].count;
+    if (ring.known) stars = EncryptionStarsUpTo(done, total, stars, progress.advance);
     return true;
   };
-  steps.write = [&](int slot) {
-    const EncryptJob& job = jobs[static_cast<std::size_t>(slot)];
-    WriteOutput(out, job.text.data(), job.length);
-    if (out.Failed()) write_failed = true;
-  };
-  RunPipeline(static_cast<int>(jobs.size()), workers, steps);
-
-  // A pipe's length is known only now, or as far as it was read before a
-  // write failed: its bar is drawn whole.
-  if (!known) {
-    progress.start();
-    EncryptionStarsUpTo(done, done, 0, progress.advance);
-  }
+  steps.write = [&](int slot) { ring.Write(ring[slot].text.data(), ring[slot].length); };
+  ring.Run(steps);
+  // As far as it was read, should a write have failed.
+  ring.DrawBarOfUnknownLength([&] { EncryptionStarsUpTo(done, done, 0, progress.advance); });
 }
 
 void EncryptBytes(InputFile& source, OutputFile& out) {
