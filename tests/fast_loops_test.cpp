@@ -98,12 +98,21 @@ TEST(FastLoops, ReduceLikeThePortableReduction) {
   }
 }
 
+// Calls test with a random key of each length KeyLengths gives, and its
+// mode.
+template <typename Test>
+void ForEachKey(std::mt19937_64& random, Test test) {
+  for (const std::size_t key_length : KeyLengths(random)) {
+    const ByteString key = RandomString(random, key_length);
+    test(key, ModeForKeyLength(static_cast<std::int64_t>(key_length)));
+  }
+}
+
 TEST(FastLoops, EncryptAndDecryptLikeThePortableLoops) {
   std::mt19937_64 random(22);
   Digest digest;
-  for (const std::size_t key_length : KeyLengths(random)) {
-    const ByteString key = RandomString(random, key_length);
-    const std::int32_t mode = ModeForKeyLength(static_cast<std::int64_t>(key_length));
+  ForEachKey(random, [&](const ByteString& key, std::int32_t mode) {
+    const std::size_t key_length = key.size();
     std::vector<std::size_t> lengths = {0, 1, 7, 8, 15, 16, 17, 63, 64, 65, 255, 256, 257, 1000,
                                         100000};
     for (int i = 0; i < 40; ++i) lengths.push_back(random() % 2001);
@@ -118,16 +127,15 @@ TEST(FastLoops, EncryptAndDecryptLikeThePortableLoops) {
       digest.Add(text);
       digest.Add(plain);
     }
-  }
+  });
   EXPECT_EQ(digest.Hex(), "0x885A63A30FBF9B2D") << "with the " << Loops();
 }
 
 TEST(FastLoops, DecryptDamagedTextsLikeThePortableLoops) {
   std::mt19937_64 random(23);
   Digest digest;
-  for (const std::size_t key_length : KeyLengths(random)) {
-    const ByteString key = RandomString(random, key_length);
-    const std::int32_t mode = ModeForKeyLength(static_cast<std::int64_t>(key_length));
+  ForEachKey(random, [&](const ByteString& key, std::int32_t mode) {
+    const std::size_t key_length = key.size();
     for (int round = 0; round < 60; ++round) {
       // One draw after the other: the order in which a call's arguments are
       // worked out differs between compilers for x86-64 and aarch64.
@@ -143,6 +151,6 @@ TEST(FastLoops, DecryptDamagedTextsLikeThePortableLoops) {
       digest.Add(text.data(), text.size());
       digest.Add(plain);
     }
-  }
+  });
   EXPECT_EQ(digest.Hex(), "0xBEFCE2FE78DC429A") << "with the " << Loops();
 }

@@ -95,7 +95,7 @@ constexpr int kChunkEntries = 256;
 // key bytes asked for at once, to be looked up later (LookUpGroups) when
 // they have had time to arrive.
 template <int P, bool kLookUpAtOnce>
-kAvx2 bool DecodeGroups(const std::uint8_t* p, int count, const std::uint8_t* key,
+TALVEX_TARGET_AVX2 bool DecodeGroups(const std::uint8_t* p, int count, const std::uint8_t* key,
                         std::uint32_t key_length, std::uint8_t* out, std::uint32_t* index) {
   using Plan = ParsePlan<P>;
   const auto& plan = kParsePlan<P>;

@@ -28,7 +28,7 @@ namespace {
 
 // ---- The generator ----
 
-kAvx2 inline __m256i TwistEight(__m256i current, __m256i next, __m256i far) {
+TALVEX_TARGET_AVX2 inline __m256i TwistEight(__m256i current, __m256i next, __m256i far) {
   const __m256i upper = _mm256_set1_epi32(static_cast<int>(kUpper));
   const __m256i y = _mm256_or_si256(_mm256_and_si256(current, upper), _mm256_andnot_si256(upper, next));
   // The matrix where y is odd: blendv_ps picks by the top bit of each word.
@@ -38,7 +38,7 @@ kAvx2 inline __m256i TwistEight(__m256i current, __m256i next, __m256i far) {
   return _mm256_xor_si256(_mm256_xor_si256(far, _mm256_srli_epi32(y, 1)), matrix);
 }
 
-kAvx2 inline __m256i TemperEight(__m256i y) {
+TALVEX_TARGET_AVX2 inline __m256i TemperEight(__m256i y) {
   y = _mm256_xor_si256(y, _mm256_srli_epi32(y, 11));
   y = _mm256_xor_si256(y, _mm256_and_si256(_mm256_slli_epi32(y, 7),
                                            _mm256_set1_epi32(static_cast<int>(kTemperB))));
@@ -50,7 +50,7 @@ kAvx2 inline __m256i TemperEight(__m256i y) {
 // RefillMt19937 eight words at a time. A word's far partner lies kShift
 // places on: before the wrap an untouched word, after it one twisted
 // kMtWords - kShift places back, which no group of eight reaches.
-kAvx2 void RefillEight(Mt19937& generator) {
+TALVEX_TARGET_AVX2 void RefillEight(Mt19937& generator) {
   std::uint32_t* mt = generator.state;
   std::uint32_t* out = generator.output;
   constexpr int kWrap = kMtWords - kShift;
@@ -108,7 +108,7 @@ struct FourDraws {
   __m256d inverse;     // 1/n, rounded
 };
 
-kAvx2 FourDraws MakeFourDraws(std::uint64_t n) {
+TALVEX_TARGET_AVX2 FourDraws MakeFourDraws(std::uint64_t n) {
   const int k = 63 - __builtin_clzll(n - 1);
   const std::uint64_t magic = (std::uint64_t{1} << (32 + k)) / n;
   return {_mm256_set1_epi64x(static_cast<long long>(n)),
@@ -118,7 +118,7 @@ kAvx2 FourDraws MakeFourDraws(std::uint64_t n) {
 
 // x mod n for the four draws whose outputs (a, b pairs) start at words, in
 // the low 32 bits of the four 64-bit lanes (the high bits are garbage).
-kAvx2 inline __m256i DrawFour(const FourDraws& d, const std::uint32_t* words) {
+TALVEX_TARGET_AVX2 inline __m256i DrawFour(const FourDraws& d, const std::uint32_t* words) {
   const __m256i x = Load(words);
   const __m256i hi = _mm256_srli_epi64(_mm256_slli_epi64(x, 1), 33);  // b mod 2^31
   // Step 1.
@@ -137,7 +137,7 @@ kAvx2 inline __m256i DrawFour(const FourDraws& d, const std::uint32_t* words) {
 }
 
 // count draws below n into index, refilling the generator's block as needed.
-kAvx2 void DrawIndexes(Mt19937& generator, const FourDraws& d, const Reducer& below, int count,
+TALVEX_TARGET_AVX2 void DrawIndexes(Mt19937& generator, const FourDraws& d, const Reducer& below, int count,
                        std::uint32_t* index) {
   // The low words of lanes 0-3 of two results, in order.
   const __m256i gather = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
@@ -240,7 +240,7 @@ using PositionWord = std::conditional_t<P == 2, std::uint8_t,
 // Adds one to every P/2-byte word: the arrays hold key indexes, the text
 // wants positions.
 template <int P>
-kAvx2 inline __m256i PlusOne(__m256i v) {
+TALVEX_TARGET_AVX2 inline __m256i PlusOne(__m256i v) {
   if constexpr (P == 2) return _mm256_add_epi8(v, _mm256_set1_epi8(1));
   if constexpr (P == 4) return _mm256_add_epi16(v, _mm256_set1_epi16(1));
   return _mm256_add_epi32(v, _mm256_set1_epi32(1));
@@ -252,7 +252,7 @@ kAvx2 inline __m256i PlusOne(__m256i v) {
 // first groups * kEntries indexes are asked for along the way, a few per
 // group, so that the requests never queue up in a burst.
 template <int P>
-kAvx2 std::uint8_t* WriteGroups(const PositionWord<P>* positions, const std::uint8_t* values,
+TALVEX_TARGET_AVX2 std::uint8_t* WriteGroups(const PositionWord<P>* positions, const std::uint8_t* values,
                                 int groups, std::uint8_t* out, const std::uint8_t* key = nullptr,
                                 const std::uint32_t* ahead = nullptr) {
   using Plan = GroupPlan<P>;
@@ -287,7 +287,7 @@ kAvx2 std::uint8_t* WriteGroups(const PositionWord<P>* positions, const std::uin
 // The key indexes narrowed to the position words of P = 2 or 4, for count
 // rounded up to 32: index and narrow have room for that.
 template <int P>
-kAvx2 void NarrowIndexes(const std::uint32_t* index, int count, PositionWord<P>* narrow) {
+TALVEX_TARGET_AVX2 void NarrowIndexes(const std::uint32_t* index, int count, PositionWord<P>* narrow) {
   for (int i = 0; i < count; i += 32) {
     const __m256i a = _mm256_packus_epi32(Load(index + i), Load(index + i + 8));
     const __m256i b = _mm256_packus_epi32(Load(index + i + 16), Load(index + i + 24));
@@ -315,7 +315,7 @@ constexpr int kAhead = 2;
 constexpr std::uint64_t kUncachedKeyBytes = std::uint64_t{1} << 20;
 
 template <int P>
-kAvx2 std::int64_t EncryptGroups(const std::uint8_t* key, std::uint64_t below,
+TALVEX_TARGET_AVX2 std::int64_t EncryptGroups(const std::uint8_t* key, std::uint64_t below,
                                  const std::uint8_t* source, std::int64_t count,
                                  Mt19937& generator, std::uint8_t* out) {
   using Plan = GroupPlan<P>;
@@ -380,7 +380,7 @@ kAvx2 std::int64_t EncryptGroups(const std::uint8_t* key, std::uint64_t below,
   return total;
 }
 
-kAvx2 void ReduceDraws(std::uint64_t below, const std::uint32_t* words, int count,
+TALVEX_TARGET_AVX2 void ReduceDraws(std::uint64_t below, const std::uint32_t* words, int count,
                        std::uint32_t* result) {
   const FourDraws draws = MakeFourDraws(below);
   int i = 0;

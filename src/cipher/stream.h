@@ -16,9 +16,10 @@ struct Progress {
 };
 
 // Which loops do the work: the fastest this processor runs, the portable
-// ones every x86-64 runs, which the fast ones are checked against, or for
-// decryption the slow road, every entry by the exact rules of the format,
-// which both are checked against (encryption takes it as portable).
+// ones in plain C++ (every processor's, and the only ones off x86-64),
+// which the fast ones are checked against, or for decryption the slow
+// road, every entry by the exact rules of the format, which both are
+// checked against (encryption takes it as portable).
 enum class CipherLoops { kFastest, kPortable, kExact };
 
 // How a stream is cut into chunks and worked.

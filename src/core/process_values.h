@@ -40,6 +40,6 @@ extern std::span<const std::uint8_t> KeyBytes;
 
 // The cipher mode of the run: 8, 16 or 32, or 0 for none. LoadKeyFile sets
 // it from the key's size; ValidateCipherText replaces it with the mode of
-// the text it validates, or 0 when that fails. 0 (also before any key)
-// means nothing may be encrypted or decrypted.
+// the text it validates, or 0 when that fails, after which the command
+// ends: no work is ever done in mode 0.
 extern std::int32_t CipherMode;

@@ -52,24 +52,12 @@ std::int64_t ReadInput(InputFile& in, std::uint8_t* buffer, std::int64_t want);
 // come yet from a pipe; 0 only at the end. Fails as ReadInput does.
 std::int64_t ReadSomeInput(InputFile& in, std::uint8_t* buffer, std::int64_t want);
 
-// Where an output's bytes go: the one rule, which the probe asks before any
-// work is done and the run then follows.
-//  - A new file made beside the path and renamed over it once complete,
-//    wherever what stands there (nothing, a file, a link, a FIFO, a
-//    device) may be replaced. A failed run leaves the old file whole.
-//  - In place, truncated and then written, only where the folder refuses
-//    that new file or its rename for lack of permission (a folder we may
-//    not write; someone else's entry in a sticky folder; on Windows, a file
-//    we may write but not delete), and the target is the user's alone: a
-//    regular file with one link that we may write, ours or root's, in a
-//    trusted folder (platform::OutputSite). A failed run leaves what was
-//    written so far.
-//  - Nowhere otherwise: not in a folder that keeps what is put in it
-//    (append-only, immutable). Another user's file is never written in
-//    place, nor a file others could have linked or moved there, and a new
-//    file that cannot be made for any reason but permission (no space, no
-//    inodes, a quota, a read-only file system, too many open files) fails
-//    the run with the old file whole.
+// Where an output's bytes go, the one rule that the probe asks before any
+// work and the run then follows: into a new file renamed over whatever may
+// be replaced there; else, where the folder refuses that for lack of
+// permission, in place into a file that is the user's alone
+// (OutputSite::may_write_in_place); never into a folder that keeps what is
+// put in it. Any other failure to make the new file fails the run.
 struct OutputPlan {
   bool replace = false;   // try a new file beside the path first
   bool in_place = false;  // where that is refused for lack of permission

@@ -22,7 +22,8 @@ struct HeldKey {
 };
 HeldKey g_key;
 
-// The unit in which a mapped key is read in and mapped.
+// The page size that the lookups per page of ExpectKeyLookups count in:
+// the smallest page of both platforms, whatever this system's is.
 constexpr std::int64_t kPageBytes = 4096;
 
 }  // namespace

@@ -29,8 +29,8 @@ bool LoadKeyFile(const std::string& path);
 bool HoldKeyWithin(const std::string& path, std::int64_t min, std::int64_t max);
 
 // Says that the run will look up about count key positions: when that is
-// enough to touch nearly every page of a mapped key, all of it is mapped at
-// once, which costs less than a fault for each page.
+// 128 or more for each page of a mapped key, all of it is mapped at once,
+// which then costs less than a fault for each page.
 void ExpectKeyLookups(std::int64_t count);
 
 // Raises "Unable to read file" naming the key when its bytes may have
