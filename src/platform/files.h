@@ -103,19 +103,12 @@ enum class Refusal {
   kOther,       // no space or inodes, a quota, a read-only file system, a name too long, ...
 };
 
-// A file made by the run that is not yet in its place: the temporary file
-// of an output, or the probe's file. Its record has one owner, the output
-// or probe that made it: it completes the file (KeepTempFile, then
-// RenameTempOver) or deletes it (DeleteTemp), and a record that goes with
-// its file still standing deletes it. A temporary file is made so that
-// even a killed process leaves nothing of it: on Linux without a name
-// (O_TMPFILE), which it gets only once complete; on Windows marked for
-// deletion when closed, a mark cleared only once it is complete. Where
-// that cannot be done, and from KeepTempFile to the rename, an
-// interruption of the process removes it (RemoveTempFileNow): the one
-// process-wide copy of the record is the interruption handler's, set and
-// cleared here. One at a time: a second while one stands is a fault of the
-// caller, caught in a debug build.
+// A file made by the run that is not yet in its place: an output's
+// temporary file, or the probe's. Its one owner completes it (KeepTempFile,
+// RenameTempOver) or deletes it (DeleteTemp; also when the record goes).
+// Until KeepTempFile a killed run leaves nothing of it where the platform
+// can make it so; a named one an interruption removes (RemoveTempFileNow,
+// through the handler's copy of the record). One at a time.
 struct TempFile {
   // POSIX: the folder, held open, and the file's short name in it (empty
   // while it has none), so that the name never makes a path longer than
@@ -143,27 +136,17 @@ FileHandle CreateTempBeside(const std::string& target, TempFile& temp, Refusal& 
 FileHandle CreateNewFile(const std::string& path, TempFile& temp);
 
 // Gives the complete temporary file, open as file, the access it is to
-// have at target. Whatever fails leaves it with less access, never more.
-//  - POSIX: only a regular file of ours with one link, in a trusted folder
-//    (OutputSite), hands on its access: its permission bits, group and
-//    access ACL; where the group cannot be set the group bits go, where the
-//    ACL cannot be set the owner's bits alone stay. Anything else at the
-//    path (another user's file, a file with other names or in a folder
-//    others may write, a link, a FIFO, a device) counts as nothing there:
-//    the new file gets what any new file in the folder gets (the umask or
-//    the folder's default ACL), then, over a regular file, no class more
-//    than that file granted it. What cannot be looked at leaves the owner's
-//    bits alone.
-//  - Windows: a file of our own with one link (as for writing in place)
-//    hands on its DACL; anything else leaves the new file with what the
-//    folder gives it.
+// have at target; whatever fails leaves it less, never more. Only a file
+// that is the user's alone (as for writing in place, not root's) hands on
+// its access: on POSIX its mode, group and ACL; on Windows its DACL.
+// Anything else counts as nothing there, so the new file gets what a new
+// file gets; on POSIX, over a regular file, narrowed to grant no one more
+// than that file did.
 void GiveFinalAccess(const TempFile& temp, FileHandle file, const std::string& target);
 
-// Makes the complete temporary file, still open as file, stay once it is
-// closed: on Linux the file made without a name is linked under a short
-// name of its own, from then on removed by an interruption; on Windows its
-// mark for deletion is cleared. False when that fails: the file then goes
-// with its record.
+// Makes the complete temporary file, still open as file, stay once closed:
+// on Linux one made without a name gets one, on Windows its mark for
+// deletion is cleared. False when that fails.
 bool KeepTempFile(TempFile& temp, FileHandle file);
 
 // True unless the temporary file's folder is known to hold nothing at
