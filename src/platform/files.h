@@ -120,7 +120,8 @@ struct TempFile {
   // POSIX: the folder, held open, and the file's short name in it (empty
   // while it has none), so that the name never makes a path longer than
   // the target's and a folder renamed meanwhile still gets its file back.
-  // Windows: the whole path.
+  // Windows: the whole path in name; folder is 1 while the file is marked
+  // for deletion, when nothing may open or delete it by its path.
   std::intptr_t folder = -1;
   std::string name;
   bool stands = false;  // made, and neither renamed nor deleted yet

@@ -34,9 +34,11 @@ using win32::FileSystemPath;
 // The control handler's copy of the standing temporary file's record, in
 // the wide form DeleteFileW takes: written by the record's owner before the
 // handler can need it, read by the handler on a thread of its own. Long
-// paths take the \\?\ form, up to 32,767 characters.
+// paths take the \\?\ form, up to 32,767 characters. While the file is
+// marked for deletion (g_temp_marked), the mark does the handler's work.
 wchar_t g_temp_path[32768];
 volatile LONG g_temp_set = 0;
+volatile LONG g_temp_marked = 0;
 
 HANDLE Open(const std::string& path, DWORD access, DWORD share, DWORD disposition,
             DWORD flags = FILE_ATTRIBUTE_NORMAL) {
@@ -184,11 +186,28 @@ void Record(TempFile& temp, const std::string& path) {
   temp.stands = true;
 }
 
+// TempFile::folder on Windows: whether the file is marked to be deleted
+// once its last handle closes. While it is, the mark does what the
+// handler's copy would do, and the file is never opened by its path:
+// Windows refuses to open a file pending deletion.
+constexpr std::intptr_t kNotMarked = -1, kMarked = 1;
+
+// Marks the open file to be deleted when its last handle closes, however
+// the process ends, or clears that mark; false when the file system
+// refuses.
+bool MarkForDeletion(HANDLE file, bool mark) {
+  FILE_DISPOSITION_INFO disposition{static_cast<BOOLEAN>(mark)};
+  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                    sizeof disposition) != 0;
+}
+
 // Forgets the temporary file: the handler's copy, then the record.
 void Forget(TempFile& temp) {
   if (!temp.stands) return;
   InterlockedExchange(&g_temp_set, 0);
+  InterlockedExchange(&g_temp_marked, 0);
   temp.name.clear();
+  temp.folder = kNotMarked;
   temp.stands = false;
 }
 
@@ -383,10 +402,25 @@ FileHandle CreateTempBeside(const std::string& target, TempFile& temp, Refusal& 
       error = ERROR_FILENAME_EXCED_RANGE;
       break;
     }
-    HANDLE handle = CreateFileW(g_temp_path, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                attributes, nullptr);
+    // Delete access to mark it, and access to its DACL to give it its
+    // final access, all on this one handle.
+    HANDLE handle = CreateFileW(g_temp_path, GENERIC_WRITE | DELETE | WRITE_DAC | READ_CONTROL,
+                                FILE_SHARE_DELETE, nullptr, CREATE_NEW, attributes, nullptr);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+      // Where a file's maker is granted write access alone, the file is
+      // still made, and left to the handler as before.
+      handle = CreateFileW(g_temp_path, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                           attributes, nullptr);
+    }
     if (handle != INVALID_HANDLE_VALUE) {
       Record(temp, path);
+      // Marked, it goes with its handle even when the process is killed;
+      // the handler then leaves it alone, as its DeleteFileW could not
+      // open it anyway. Where it cannot be marked, the handler removes it.
+      if (MarkForDeletion(handle, true)) {
+        temp.folder = kMarked;
+        InterlockedExchange(&g_temp_marked, 1);
+      }
       return FromHandle(handle);
     }
     InterlockedExchange(&g_temp_set, 0);
@@ -398,7 +432,8 @@ FileHandle CreateTempBeside(const std::string& target, TempFile& temp, Refusal& 
 }
 
 bool RenameTempOver(TempFile& temp, const std::string& target) {
-  if (!temp.stands) return false;
+  // A file still marked goes as it is closed: there is nothing to rename.
+  if (!temp.stands || temp.folder == kMarked) return false;
   const std::wstring from = FileSystemPath(temp.name), wide = FileSystemPath(target);
   if (!RenameReplacingOpenFile(from, wide) &&
       !MoveFileExW(from.c_str(), wide.c_str(), MOVEFILE_REPLACE_EXISTING)) {
@@ -409,7 +444,14 @@ bool RenameTempOver(TempFile& temp, const std::string& target) {
 }
 
 bool DeleteTemp(TempFile& temp) {
-  const bool deleted = !temp.stands || DeleteFileW(FileSystemPath(temp.name).c_str()) != 0;
+  // A marked file goes with its handle, or has gone: its name, which
+  // another file may have taken since, is not looked up. A kept file that
+  // is gone already is deleted as far as anyone can tell.
+  bool deleted = !temp.stands || temp.folder == kMarked;
+  if (!deleted) {
+    deleted = DeleteFileW(FileSystemPath(temp.name).c_str()) != 0 ||
+              GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+  }
   Forget(temp);
   return deleted;
 }
@@ -424,7 +466,21 @@ void GiveFinalAccess(const TempFile&, FileHandle, const std::string&) {
   // of it by its share mode while it is written.
 }
 
-bool KeepTempFile(TempFile& temp, FileHandle) { return temp.stands; }
+bool KeepTempFile(TempFile& temp, FileHandle file) {
+  if (!temp.stands) return false;
+  if (temp.folder != kMarked) return true;
+  // From here to the rename the handler removes it by its path. It is
+  // told so first, so that no moment is left in which the file would stay:
+  // until the mark is cleared, the handler's DeleteFileW fails and the
+  // mark removes the file as the process ends.
+  InterlockedExchange(&g_temp_marked, 0);
+  if (!MarkForDeletion(Handle(file), false)) {
+    InterlockedExchange(&g_temp_marked, 1);
+    return false;
+  }
+  temp.folder = kNotMarked;
+  return true;
+}
 
 bool TargetTakenBesideTemp(const TempFile&, const std::string& target) {
   return KindAt(target) != PathKind::kNothing;
@@ -432,7 +488,7 @@ bool TargetTakenBesideTemp(const TempFile&, const std::string& target) {
 
 void RemoveTempFileNow() {
   // An open file goes once its last handle closes: as the process ends.
-  if (g_temp_set) DeleteFileW(g_temp_path);
+  if (g_temp_set && !g_temp_marked) DeleteFileW(g_temp_path);
 }
 
 FileHandle OpenInPlace(const std::string& path) {
