@@ -285,6 +285,43 @@ TEST(E2EWindowsOnly, ReadOnlyOutputIsLeftAlone) {
   EXPECT_TRUE(SameBytes(ReadFile(dir / "txt#ro.tvx"), "keep"));
 }
 
+TEST(E2EWindowsOnly, OnlyTheUsersFileAloneIsWrittenInPlaceOrHandsOnItsDacl) {
+  if (!TestingWindowsBuild()) GTEST_SKIP() << "links, owners and DACLs as Windows sees them";
+  // Wine shows and sets a DACL as a mode (0600 and 0770 grant the owner
+  // alone), and cannot tell that an immutable folder takes no new file.
+  struct Case {
+    bool second_link, locked_folder;
+    int status;
+  } cases[] = {{false, false, 0}, {true, false, 0}, {false, true, 0}, {true, true, 217}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.second_link) + " second link, locked " +
+                 std::to_string(c.locked_folder));
+    TempDir dir;
+    const std::string old = dir / "f/txt#o.tvx", folder = ShellQuoted(dir / "f");
+    std::filesystem::create_directory(dir / "f");
+    WriteFile(dir / "key.bin", RandomBytes(300, 3));
+    WriteFile(dir / "in.txt", "some plain text");
+    WriteFile(old, "old");
+    ::chmod(old.c_str(), 0600);
+    ASSERT_EQ(c.second_link ? ::link(old.c_str(), (dir / "other").c_str()) : 0, 0);
+    ASSERT_EQ(RunTool(dir.path, {"-e", "key.bin", "in.txt", "new.tvx"}).status, 0);
+    if (c.locked_folder && ::system(("chattr +i " + folder).c_str()) != 0) {
+      GTEST_SKIP() << "chattr +i was refused here";
+    }
+    const ToolResult run = RunTool(dir.path, {"-e", "key.bin", "in.txt", "f/o.tvx"});
+    if (c.locked_folder) (void)::system(("chattr -i " + folder).c_str());
+    // Never in place into a file with another name: it fails at the end.
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(ReadFile(old) == "old", c.status != 0);
+    // Replaced, an own file keeps others out; one with two names is new.
+    struct stat now {}, fresh {};
+    ASSERT_EQ(::stat(old.c_str(), &now) | ::stat((dir / "txt#new.tvx").c_str(), &fresh), 0);
+    if (!c.locked_folder) {
+      EXPECT_EQ(now.st_mode & 07, c.second_link ? fresh.st_mode & 07 : 0);
+    }
+  }
+}
+
 // What this wine's GetFullPathNameW makes of name in dir: a device's name
 // comes back as \\.\ and that name.
 bool WineTakesForADevice(const std::string& dir, const std::string& name) {

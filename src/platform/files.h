@@ -155,9 +155,12 @@ FileHandle CreateNewFile(const std::string& path, TempFile& temp);
 //    the folder's default ACL), then, over a regular file, no class more
 //    than that file granted it. What cannot be looked at leaves the owner's
 //    bits alone.
-//  - Windows: a file of our own with one link (as for writing in place)
-//    hands on its DACL; anything else leaves the new file with what the
-//    folder gives it.
+//  - Windows: only a file of ours with one link (as for writing in place)
+//    hands on its DACL, as it stands (inherited entries and protection
+//    from inheritance included); where it cannot be set, our account
+//    alone keeps access. Anything else at the path (another user's file,
+//    a file with other names, a link, a device) leaves the new file with
+//    what the folder gives it: another user's file does not narrow it.
 void GiveFinalAccess(const TempFile& temp, FileHandle file, const std::string& target);
 
 // Makes the complete temporary file, still open as file, stay once it is

@@ -3,6 +3,8 @@
 #include "platform/files.h"
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <cassert>
@@ -124,6 +126,78 @@ bool MayOpen(const std::string& path, DWORD access, DWORD share = kShareAll) {
   if (handle == INVALID_HANDLE_VALUE) return false;
   CloseHandle(handle);
   return true;
+}
+
+// The account the process runs as, its SID in sid, and whether the
+// process runs elevated; false when the token cannot tell.
+bool OurAccount(unsigned char (&sid)[SECURITY_MAX_SID_SIZE], bool& elevated) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  alignas(TOKEN_USER) unsigned char user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  const bool known =
+      GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+      CopySid(SECURITY_MAX_SID_SIZE, sid, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+  elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+             elevation.TokenIsElevated != 0;
+  CloseHandle(token);
+  return known;
+}
+
+// True when the open file is the user's alone: a file on a disk, not a
+// link, with no other name, and owned by our account, or by the
+// Administrators group while we run elevated (the owner Windows gives
+// what an elevated process makes). A file with another name, or anyone
+// else's, may have been put at the path to catch what is written there.
+bool OursAlone(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+      info.nNumberOfLinks != 1 ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return false;
+  }
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                      nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  unsigned char sid[SECURITY_MAX_SID_SIZE], admins[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof admins;
+  bool elevated = false;
+  const bool ours =
+      owner != nullptr && OurAccount(sid, elevated) &&
+      (EqualSid(owner, sid) ||
+       (elevated && CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size) &&
+        EqualSid(owner, admins)));
+  LocalFree(descriptor);
+  return ours;
+}
+
+// OursAlone for the entry at path itself; attribute and security access
+// with full sharing disturb nobody.
+bool OursAloneAt(const std::string& path) {
+  HANDLE handle = Open(path, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool ours = OursAlone(handle);
+  CloseHandle(handle);
+  return ours;
+}
+
+// A descriptor's DACL with its control flags, as text (SDDL); empty when
+// it cannot be told.
+std::wstring DaclText(PSECURITY_DESCRIPTOR descriptor) {
+  LPWSTR text = nullptr;
+  if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                            DACL_SECURITY_INFORMATION, &text,
+                                                            nullptr)) {
+    return std::wstring();
+  }
+  std::wstring copy(text);
+  LocalFree(text);
+  return copy;
 }
 
 // True when the volume of the entry at path renames over a file that
@@ -356,7 +430,7 @@ OutputSite LookAtOutput(const std::string& path) {
     site.writable = CanOpenForWriting(path);
     // Written in place, it is opened with nobody else let in: whoever
     // has it open keeps it from being written so.
-    site.may_write_in_place = site.writable && MayOpen(path, GENERIC_WRITE, 0);
+    site.may_write_in_place = site.writable && MayOpen(path, GENERIC_WRITE, 0) && OursAloneAt(path);
   }
   return site;
 }
@@ -460,10 +534,55 @@ TempFile::~TempFile() {
   if (stands) DeleteTemp(*this);
 }
 
-void GiveFinalAccess(const TempFile&, FileHandle, const std::string&) {
-  // A new file in a folder inherits the folder's access control list from
-  // the start, and private until then is not needed: others are kept out
-  // of it by its share mode while it is written.
+void GiveFinalAccess(const TempFile&, FileHandle file, const std::string& target) {
+  // A new file in a folder has the folder's inherited ACL from the start,
+  // and private until then is not needed: others are kept out of it by its
+  // share mode while it is written. Only a file that is the user's alone
+  // (as for writing in place) hands on its DACL; another user's file does
+  // not narrow the new one, nor could its DACL be trusted to. Read through
+  // a handle of the old file, set through the temporary file's own: a file
+  // marked for deletion cannot be opened again by its path.
+  HANDLE old = Open(target, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
+  if (old == INVALID_HANDLE_VALUE) return;
+  PSECURITY_DESCRIPTOR wanted = nullptr;
+  const bool own = OursAlone(old);
+  if (own && GetSecurityInfo(old, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                             nullptr, nullptr, &wanted) != ERROR_SUCCESS) {
+    wanted = nullptr;
+  }
+  CloseHandle(old);
+  if (!own) return;
+  // The DACL as it stands, with the entries it inherited and its
+  // protection from the folder's: SetKernelObjectSecurity sets the
+  // descriptor as it is, control bits included, where SetSecurityInfo
+  // rebuilds the inherited entries (and wine's puts the folder's into a
+  // protected DACL too). Nothing is set where the new file has it already.
+  PSECURITY_DESCRIPTOR has = nullptr;
+  const bool same = wanted != nullptr &&
+                    GetSecurityInfo(Handle(file), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                    nullptr, nullptr, nullptr, nullptr, &has) == ERROR_SUCCESS &&
+                    DaclText(has) == DaclText(wanted) && !DaclText(wanted).empty();
+  const bool given =
+      same || (wanted != nullptr &&
+               SetKernelObjectSecurity(Handle(file), DACL_SECURITY_INFORMATION, wanted));
+  if (has != nullptr) LocalFree(has);
+  if (wanted != nullptr) LocalFree(wanted);
+  if (given) return;
+  // What the folder gives may be more than the old file gave: our account
+  // alone then, protected from the folder's entries.
+  unsigned char sid[SECURITY_MAX_SID_SIZE];
+  bool elevated = false;
+  alignas(ACL) unsigned char acl[sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE];
+  SECURITY_DESCRIPTOR alone{};
+  if (OurAccount(sid, elevated) &&
+      InitializeAcl(reinterpret_cast<PACL>(acl), sizeof acl, ACL_REVISION) &&
+      AddAccessAllowedAce(reinterpret_cast<PACL>(acl), ACL_REVISION, FILE_ALL_ACCESS, sid) &&
+      InitializeSecurityDescriptor(&alone, SECURITY_DESCRIPTOR_REVISION) &&
+      SetSecurityDescriptorDacl(&alone, TRUE, reinterpret_cast<PACL>(acl), FALSE) &&
+      SetSecurityDescriptorControl(&alone, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+    SetKernelObjectSecurity(Handle(file), DACL_SECURITY_INFORMATION, &alone);
+  }
 }
 
 bool KeepTempFile(TempFile& temp, FileHandle file) {
@@ -493,12 +612,13 @@ void RemoveTempFileNow() {
 
 FileHandle OpenInPlace(const std::string& path) {
   // A regular file only, not through a link, and truncated only once it is
-  // known to be one. Nobody else may use it while it is rewritten.
+  // known to be one, and the user's alone, whatever took the path's place
+  // since it was looked at. Nobody else may use it while it is rewritten.
   if (KindAt(path) != PathKind::kFile) return kNoFile;
-  HANDLE handle = Open(path, GENERIC_WRITE, 0, OPEN_EXISTING,
+  HANDLE handle = Open(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES | READ_CONTROL, 0, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
   if (handle == INVALID_HANDLE_VALUE) return kNoFile;
-  if (GetFileType(handle) != FILE_TYPE_DISK || !SetEndOfFile(handle)) {
+  if (!OursAlone(handle) || !SetEndOfFile(handle)) {
     CloseHandle(handle);
     return kNoFile;
   }
