@@ -74,7 +74,9 @@ struct OutputSite {
   // What stands at the path may be replaced by renaming a file over it. Not
   // someone else's entry in a folder where only owners remove entries (the
   // sticky bit of /tmp); on Windows, not a file whose deletion permissions
-  // or another process's sharing deny. True where nothing stands.
+  // or another process's sharing deny, nor, on a volume that renames only
+  // over files nobody has open, one that another process has open as far
+  // as the system can tell. True where nothing stands.
   bool may_rename_over = true;
   // Permissions let us add a file to the folder, as far as can be told
   // without making one.

@@ -200,6 +200,44 @@ std::wstring DaclText(PSECURITY_DESCRIPTOR descriptor) {
   return copy;
 }
 
+// True when Windows lists a process other than this one as using the file
+// at path (FileProcessIdsUsingFileInformation): any handle counts, one
+// with attribute access only too, as Explorer, indexers and virus
+// scanners hold. A view mapped by a process that has since closed its
+// handle is not listed. False where no list can be had: NtQueryInformationFile
+// is looked up at run time, and the class is missing from some file
+// systems and from wine.
+bool UsedByOthers(const std::string& path) {
+  using Query = LONG(WINAPI*)(HANDLE, void*, void*, ULONG, ULONG);
+  static const auto query = reinterpret_cast<Query>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+  constexpr ULONG kProcessIdsUsingFile = 47;
+  constexpr LONG kLengthMismatch = static_cast<LONG>(0xC0000004);
+  if (query == nullptr) return false;
+  HANDLE handle = Open(path, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  // FILE_PROCESS_IDS_USING_FILE_INFORMATION: a ULONG count, then the ids
+  // as ULONG_PTRs from the next ULONG_PTR on.
+  std::vector<ULONG_PTR> list(64);
+  ULONG_PTR io_status[2] = {};  // IO_STATUS_BLOCK
+  LONG status = 0;
+  for (;;) {
+    status = query(handle, io_status, list.data(), static_cast<ULONG>(list.size() * sizeof list[0]),
+                   kProcessIdsUsingFile);
+    if (status != kLengthMismatch || list.size() >= (std::size_t{1} << 16)) break;
+    list.resize(list.size() * 2);
+  }
+  CloseHandle(handle);
+  if (status < 0) return false;
+  ULONG count = 0;
+  std::memcpy(&count, list.data(), sizeof count);
+  for (std::size_t i = 1; i <= count && i < list.size(); ++i) {
+    if (list[i] != GetCurrentProcessId()) return true;
+  }
+  return false;
+}
+
 // True when the volume of the entry at path renames over a file that
 // others have open (FILE_SUPPORTS_POSIX_UNLINK_RENAME: NTFS on Windows 10
 // and later). Elsewhere (FAT32, exFAT, most network shares, wine) a rename
@@ -425,7 +463,11 @@ OutputSite LookAtOutput(const std::string& path) {
   // fopen does), leaves at most writing in place. Where the volume renames
   // only over a file nobody has open, so must the probe's open find it,
   // or the run would end after all its work with the old file still there.
-  site.may_rename_over = MayOpen(path, DELETE, RenamesOverOpenFiles(path) ? kShareAll : 0);
+  // A handle with attribute access only, or none, shares nothing and so
+  // escapes that open; Windows lists its holder where it can.
+  const bool over_open_files = RenamesOverOpenFiles(path);
+  site.may_rename_over = MayOpen(path, DELETE, over_open_files ? kShareAll : 0) &&
+                         (over_open_files || !UsedByOthers(path));
   if (site.kind == PathKind::kFile) {
     site.writable = CanOpenForWriting(path);
     // Written in place, it is opened with nobody else let in: whoever
