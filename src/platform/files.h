@@ -74,7 +74,9 @@ struct OutputSite {
   // What stands at the path may be replaced by renaming a file over it. Not
   // someone else's entry in a folder where only owners remove entries (the
   // sticky bit of /tmp); on Windows, not a file whose deletion permissions
-  // or another process's sharing deny. True where nothing stands.
+  // or another process's sharing deny, nor, on a volume that renames only
+  // over files nobody has open, one that another process has open as far
+  // as the system can tell. True where nothing stands.
   bool may_rename_over = true;
   // Permissions let us add a file to the folder, as far as can be told
   // without making one.
@@ -113,7 +115,8 @@ struct TempFile {
   // POSIX: the folder, held open, and the file's short name in it (empty
   // while it has none), so that the name never makes a path longer than
   // the target's and a folder renamed meanwhile still gets its file back.
-  // Windows: the whole path.
+  // Windows: the whole path in name; folder is 1 while the file is marked
+  // for deletion, when nothing may open or delete it by its path.
   std::intptr_t folder = -1;
   std::string name;
   bool stands = false;  // made, and neither renamed nor deleted yet
@@ -138,10 +141,10 @@ FileHandle CreateNewFile(const std::string& path, TempFile& temp);
 // Gives the complete temporary file, open as file, the access it is to
 // have at target; whatever fails leaves it less, never more. Only a file
 // that is the user's alone (as for writing in place, not root's) hands on
-// its access: on POSIX its mode, group and ACL; on Windows its DACL.
-// Anything else counts as nothing there, so the new file gets what a new
-// file gets; on POSIX, over a regular file, narrowed to grant no one more
-// than that file did.
+// its access: on POSIX its mode, group and ACL; on Windows its DACL as it
+// stands. Anything else counts as nothing there, so the new file gets what
+// a new file gets; on POSIX, over a regular file, narrowed to grant no one
+// more than that file did; on Windows, the folder's inherited ACL.
 void GiveFinalAccess(const TempFile& temp, FileHandle file, const std::string& target);
 
 // Makes the complete temporary file, still open as file, stay once closed:

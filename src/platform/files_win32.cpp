@@ -3,6 +3,8 @@
 #include "platform/files.h"
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <cassert>
@@ -34,9 +36,11 @@ using win32::FileSystemPath;
 // The control handler's copy of the standing temporary file's record, in
 // the wide form DeleteFileW takes: written by the record's owner before the
 // handler can need it, read by the handler on a thread of its own. Long
-// paths take the \\?\ form, up to 32,767 characters.
+// paths take the \\?\ form, up to 32,767 characters. While the file is
+// marked for deletion (g_temp_marked), the mark does the handler's work.
 wchar_t g_temp_path[32768];
 volatile LONG g_temp_set = 0;
+volatile LONG g_temp_marked = 0;
 
 HANDLE Open(const std::string& path, DWORD access, DWORD share, DWORD disposition,
             DWORD flags = FILE_ATTRIBUTE_NORMAL) {
@@ -124,6 +128,116 @@ bool MayOpen(const std::string& path, DWORD access, DWORD share = kShareAll) {
   return true;
 }
 
+// The account the process runs as, its SID in sid, and whether the
+// process runs elevated; false when the token cannot tell.
+bool OurAccount(unsigned char (&sid)[SECURITY_MAX_SID_SIZE], bool& elevated) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  alignas(TOKEN_USER) unsigned char user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  const bool known =
+      GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+      CopySid(SECURITY_MAX_SID_SIZE, sid, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+  elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+             elevation.TokenIsElevated != 0;
+  CloseHandle(token);
+  return known;
+}
+
+// True when the open file is the user's alone: a file on a disk, not a
+// link, with no other name, and owned by our account, or by the
+// Administrators group while we run elevated (the owner Windows gives
+// what an elevated process makes). A file with another name, or anyone
+// else's, may have been put at the path to catch what is written there.
+bool OursAlone(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+      info.nNumberOfLinks != 1 ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return false;
+  }
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                      nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  unsigned char sid[SECURITY_MAX_SID_SIZE], admins[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof admins;
+  bool elevated = false;
+  const bool ours =
+      owner != nullptr && OurAccount(sid, elevated) &&
+      (EqualSid(owner, sid) ||
+       (elevated && CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size) &&
+        EqualSid(owner, admins)));
+  LocalFree(descriptor);
+  return ours;
+}
+
+// OursAlone for the entry at path itself; attribute and security access
+// with full sharing disturb nobody.
+bool OursAloneAt(const std::string& path) {
+  HANDLE handle = Open(path, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool ours = OursAlone(handle);
+  CloseHandle(handle);
+  return ours;
+}
+
+// A descriptor's DACL with its control flags, as text (SDDL); empty when
+// it cannot be told.
+std::wstring DaclText(PSECURITY_DESCRIPTOR descriptor) {
+  LPWSTR text = nullptr;
+  if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                            DACL_SECURITY_INFORMATION, &text,
+                                                            nullptr)) {
+    return std::wstring();
+  }
+  std::wstring copy(text);
+  LocalFree(text);
+  return copy;
+}
+
+// True when Windows lists a process other than this one as using the file
+// at path (FileProcessIdsUsingFileInformation): any handle counts, one
+// with attribute access only too, as Explorer, indexers and virus
+// scanners hold. A view mapped by a process that has since closed its
+// handle is not listed. False where no list can be had: NtQueryInformationFile
+// is looked up at run time, and the class is missing from some file
+// systems and from wine.
+bool UsedByOthers(const std::string& path) {
+  using Query = LONG(WINAPI*)(HANDLE, void*, void*, ULONG, ULONG);
+  static const auto query = reinterpret_cast<Query>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+  constexpr ULONG kProcessIdsUsingFile = 47;
+  constexpr LONG kLengthMismatch = static_cast<LONG>(0xC0000004);
+  if (query == nullptr) return false;
+  HANDLE handle = Open(path, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  // FILE_PROCESS_IDS_USING_FILE_INFORMATION: a ULONG count, then the ids
+  // as ULONG_PTRs from the next ULONG_PTR on.
+  std::vector<ULONG_PTR> list(64);
+  ULONG_PTR io_status[2] = {};  // IO_STATUS_BLOCK
+  LONG status = 0;
+  for (;;) {
+    status = query(handle, io_status, list.data(), static_cast<ULONG>(list.size() * sizeof list[0]),
+                   kProcessIdsUsingFile);
+    if (status != kLengthMismatch || list.size() >= (std::size_t{1} << 16)) break;
+    list.resize(list.size() * 2);
+  }
+  CloseHandle(handle);
+  if (status < 0) return false;
+  ULONG count = 0;
+  std::memcpy(&count, list.data(), sizeof count);
+  for (std::size_t i = 1; i <= count && i < list.size(); ++i) {
+    if (list[i] != GetCurrentProcessId()) return true;
+  }
+  return false;
+}
+
 // True when the volume of the entry at path renames over a file that
 // others have open (FILE_SUPPORTS_POSIX_UNLINK_RENAME: NTFS on Windows 10
 // and later). Elsewhere (FAT32, exFAT, most network shares, wine) a rename
@@ -184,11 +298,28 @@ void Record(TempFile& temp, const std::string& path) {
   temp.stands = true;
 }
 
+// TempFile::folder on Windows: whether the file is marked to be deleted
+// once its last handle closes. While it is, the mark does what the
+// handler's copy would do, and the file is never opened by its path:
+// Windows refuses to open a file pending deletion.
+constexpr std::intptr_t kNotMarked = -1, kMarked = 1;
+
+// Marks the open file to be deleted when its last handle closes, however
+// the process ends, or clears that mark; false when the file system
+// refuses.
+bool MarkForDeletion(HANDLE file, bool mark) {
+  FILE_DISPOSITION_INFO disposition{static_cast<BOOLEAN>(mark)};
+  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                    sizeof disposition) != 0;
+}
+
 // Forgets the temporary file: the handler's copy, then the record.
 void Forget(TempFile& temp) {
   if (!temp.stands) return;
   InterlockedExchange(&g_temp_set, 0);
+  InterlockedExchange(&g_temp_marked, 0);
   temp.name.clear();
+  temp.folder = kNotMarked;
   temp.stands = false;
 }
 
@@ -332,12 +463,16 @@ OutputSite LookAtOutput(const std::string& path) {
   // fopen does), leaves at most writing in place. Where the volume renames
   // only over a file nobody has open, so must the probe's open find it,
   // or the run would end after all its work with the old file still there.
-  site.may_rename_over = MayOpen(path, DELETE, RenamesOverOpenFiles(path) ? kShareAll : 0);
+  // A handle with attribute access only, or none, shares nothing and so
+  // escapes that open; Windows lists its holder where it can.
+  const bool over_open_files = RenamesOverOpenFiles(path);
+  site.may_rename_over = MayOpen(path, DELETE, over_open_files ? kShareAll : 0) &&
+                         (over_open_files || !UsedByOthers(path));
   if (site.kind == PathKind::kFile) {
     site.writable = CanOpenForWriting(path);
     // Written in place, it is opened with nobody else let in: whoever
     // has it open keeps it from being written so.
-    site.may_write_in_place = site.writable && MayOpen(path, GENERIC_WRITE, 0);
+    site.may_write_in_place = site.writable && MayOpen(path, GENERIC_WRITE, 0) && OursAloneAt(path);
   }
   return site;
 }
@@ -383,10 +518,25 @@ FileHandle CreateTempBeside(const std::string& target, TempFile& temp, Refusal& 
       error = ERROR_FILENAME_EXCED_RANGE;
       break;
     }
-    HANDLE handle = CreateFileW(g_temp_path, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                attributes, nullptr);
+    // Delete access to mark it, and access to its DACL to give it its
+    // final access, all on this one handle.
+    HANDLE handle = CreateFileW(g_temp_path, GENERIC_WRITE | DELETE | WRITE_DAC | READ_CONTROL,
+                                FILE_SHARE_DELETE, nullptr, CREATE_NEW, attributes, nullptr);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+      // Where a file's maker is granted write access alone, the file is
+      // still made, and left to the handler as before.
+      handle = CreateFileW(g_temp_path, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                           attributes, nullptr);
+    }
     if (handle != INVALID_HANDLE_VALUE) {
       Record(temp, path);
+      // Marked, it goes with its handle even when the process is killed;
+      // the handler then leaves it alone, as its DeleteFileW could not
+      // open it anyway. Where it cannot be marked, the handler removes it.
+      if (MarkForDeletion(handle, true)) {
+        temp.folder = kMarked;
+        InterlockedExchange(&g_temp_marked, 1);
+      }
       return FromHandle(handle);
     }
     InterlockedExchange(&g_temp_set, 0);
@@ -398,7 +548,8 @@ FileHandle CreateTempBeside(const std::string& target, TempFile& temp, Refusal& 
 }
 
 bool RenameTempOver(TempFile& temp, const std::string& target) {
-  if (!temp.stands) return false;
+  // A file still marked goes as it is closed: there is nothing to rename.
+  if (!temp.stands || temp.folder == kMarked) return false;
   const std::wstring from = FileSystemPath(temp.name), wide = FileSystemPath(target);
   if (!RenameReplacingOpenFile(from, wide) &&
       !MoveFileExW(from.c_str(), wide.c_str(), MOVEFILE_REPLACE_EXISTING)) {
@@ -409,7 +560,14 @@ bool RenameTempOver(TempFile& temp, const std::string& target) {
 }
 
 bool DeleteTemp(TempFile& temp) {
-  const bool deleted = !temp.stands || DeleteFileW(FileSystemPath(temp.name).c_str()) != 0;
+  // A marked file goes with its handle, or has gone: its name, which
+  // another file may have taken since, is not looked up. A kept file that
+  // is gone already is deleted as far as anyone can tell.
+  bool deleted = !temp.stands || temp.folder == kMarked;
+  if (!deleted) {
+    deleted = DeleteFileW(FileSystemPath(temp.name).c_str()) != 0 ||
+              GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+  }
   Forget(temp);
   return deleted;
 }
@@ -418,13 +576,72 @@ TempFile::~TempFile() {
   if (stands) DeleteTemp(*this);
 }
 
-void GiveFinalAccess(const TempFile&, FileHandle, const std::string&) {
-  // A new file in a folder inherits the folder's access control list from
-  // the start, and private until then is not needed: others are kept out
-  // of it by its share mode while it is written.
+void GiveFinalAccess(const TempFile&, FileHandle file, const std::string& target) {
+  // A new file in a folder has the folder's inherited ACL from the start,
+  // and private until then is not needed: others are kept out of it by its
+  // share mode while it is written. Only a file that is the user's alone
+  // (as for writing in place) hands on its DACL; another user's file does
+  // not narrow the new one, nor could its DACL be trusted to. Read through
+  // a handle of the old file, set through the temporary file's own: a file
+  // marked for deletion cannot be opened again by its path.
+  HANDLE old = Open(target, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
+  if (old == INVALID_HANDLE_VALUE) return;
+  PSECURITY_DESCRIPTOR wanted = nullptr;
+  const bool own = OursAlone(old);
+  if (own && GetSecurityInfo(old, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                             nullptr, nullptr, &wanted) != ERROR_SUCCESS) {
+    wanted = nullptr;
+  }
+  CloseHandle(old);
+  if (!own) return;
+  // The DACL as it stands, with the entries it inherited and its
+  // protection from the folder's: SetKernelObjectSecurity sets the
+  // descriptor as it is, control bits included, where SetSecurityInfo
+  // rebuilds the inherited entries (and wine's puts the folder's into a
+  // protected DACL too). Nothing is set where the new file has it already.
+  PSECURITY_DESCRIPTOR has = nullptr;
+  const bool same = wanted != nullptr &&
+                    GetSecurityInfo(Handle(file), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                    nullptr, nullptr, nullptr, nullptr, &has) == ERROR_SUCCESS &&
+                    DaclText(has) == DaclText(wanted) && !DaclText(wanted).empty();
+  const bool given =
+      same || (wanted != nullptr &&
+               SetKernelObjectSecurity(Handle(file), DACL_SECURITY_INFORMATION, wanted));
+  if (has != nullptr) LocalFree(has);
+  if (wanted != nullptr) LocalFree(wanted);
+  if (given) return;
+  // What the folder gives may be more than the old file gave: our account
+  // alone then, protected from the folder's entries.
+  unsigned char sid[SECURITY_MAX_SID_SIZE];
+  bool elevated = false;
+  alignas(ACL) unsigned char acl[sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE];
+  SECURITY_DESCRIPTOR alone{};
+  if (OurAccount(sid, elevated) &&
+      InitializeAcl(reinterpret_cast<PACL>(acl), sizeof acl, ACL_REVISION) &&
+      AddAccessAllowedAce(reinterpret_cast<PACL>(acl), ACL_REVISION, FILE_ALL_ACCESS, sid) &&
+      InitializeSecurityDescriptor(&alone, SECURITY_DESCRIPTOR_REVISION) &&
+      SetSecurityDescriptorDacl(&alone, TRUE, reinterpret_cast<PACL>(acl), FALSE) &&
+      SetSecurityDescriptorControl(&alone, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+    SetKernelObjectSecurity(Handle(file), DACL_SECURITY_INFORMATION, &alone);
+  }
 }
 
-bool KeepTempFile(TempFile& temp, FileHandle) { return temp.stands; }
+bool KeepTempFile(TempFile& temp, FileHandle file) {
+  if (!temp.stands) return false;
+  if (temp.folder != kMarked) return true;
+  // From here to the rename the handler removes it by its path. It is
+  // told so first, so that no moment is left in which the file would stay:
+  // until the mark is cleared, the handler's DeleteFileW fails and the
+  // mark removes the file as the process ends.
+  InterlockedExchange(&g_temp_marked, 0);
+  if (!MarkForDeletion(Handle(file), false)) {
+    InterlockedExchange(&g_temp_marked, 1);
+    return false;
+  }
+  temp.folder = kNotMarked;
+  return true;
+}
 
 bool TargetTakenBesideTemp(const TempFile&, const std::string& target) {
   return KindAt(target) != PathKind::kNothing;
@@ -432,17 +649,18 @@ bool TargetTakenBesideTemp(const TempFile&, const std::string& target) {
 
 void RemoveTempFileNow() {
   // An open file goes once its last handle closes: as the process ends.
-  if (g_temp_set) DeleteFileW(g_temp_path);
+  if (g_temp_set && !g_temp_marked) DeleteFileW(g_temp_path);
 }
 
 FileHandle OpenInPlace(const std::string& path) {
   // A regular file only, not through a link, and truncated only once it is
-  // known to be one. Nobody else may use it while it is rewritten.
+  // known to be one, and the user's alone, whatever took the path's place
+  // since it was looked at. Nobody else may use it while it is rewritten.
   if (KindAt(path) != PathKind::kFile) return kNoFile;
-  HANDLE handle = Open(path, GENERIC_WRITE, 0, OPEN_EXISTING,
+  HANDLE handle = Open(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES | READ_CONTROL, 0, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
   if (handle == INVALID_HANDLE_VALUE) return kNoFile;
-  if (GetFileType(handle) != FILE_TYPE_DISK || !SetEndOfFile(handle)) {
+  if (!OursAlone(handle) || !SetEndOfFile(handle)) {
     CloseHandle(handle);
     return kNoFile;
   }
