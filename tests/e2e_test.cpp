@@ -135,6 +135,10 @@ TEST_F(E2ERouting, EveryRowOfTheRoutingTable) {
        KeyLine(4096) + Error("File: good.tvx is NOT a valid 'Talvex Encryption' file!")},
       {{"-d", "key", "good.tvx", "out"}, KeyLine(4096) + Error("This is NOT a valid KEYFILE and/or TALVEX File!")},
       {{"-e", "key", "in.dat", "no/such/out.tvx"}, KeyLine(4096) + Error("Cannot write to OUTPUTFILE: no/such/out.tvx")},
+      // A name never reaches the terminal with its control characters.
+      {{"-e", "key", "a\x1B]0;x\x07\xC2\x9B\x7F", "o.tvx"},
+       KeyLine(4096) + Error("INPUTFILE 'a\\x1B]0;x\\x07\\xC2\\x9B\\x7F' does NOT exist")},
+      {{"-e", "key", "in.dat", "no/\x1B[2J.tvx"}, KeyLine(4096) + Error("Cannot write to OUTPUTFILE: no/\\x1B[2J.tvx")},
   };
   for (const Case& c : cases) ExpectRun(c.args, c.out);
   EXPECT_EQ(NewFiles(), std::vector<std::string>{"good.tvx"});
@@ -382,6 +386,7 @@ TEST_F(E2EFailure, UnhandledFailuresEndWithTheReport) {
   bad_field.replace(51 + 8 * 500 + 5, 2, "G1");  // entry 501's value
   far_position.replace(51 + 8 * 9, 4, "1001");  // entry 10: position 4097 of a 4096-byte key
   WriteFile(dir / "bad.tvx", bad_field);
+  WriteFile(dir / "esc.tvx", std::string(text).replace(51 + 8 * 500 + 5, 2, std::string("\x1B\0", 2)));
   WriteFile(dir / "far.tvx", far_position);
   struct Case {
     std::vector<std::string> args;
@@ -389,6 +394,8 @@ TEST_F(E2EFailure, UnhandledFailuresEndWithTheReport) {
     std::string out_start;
   } cases[] = {
       {{"-d", "key", "bad.tvx", "o"}, "ConversionError: \"$G1\" is an invalid integer",
+       KeyLine(4096) + "\n" + kScale + "\n" + std::string(32, '*')},
+      {{"-d", "key", "esc.tvx", "o"}, "ConversionError: \"$\\x1B\\x00\" is an invalid integer",
        KeyLine(4096) + "\n" + kScale + "\n" + std::string(32, '*')},
       {{"-d", "key", "far.tvx", "o"}, "RangeError: Key position 4097 lies beyond the key length 4096",
        KeyLine(4096) + "\n" + kScale + "\n"},
@@ -399,7 +406,7 @@ TEST_F(E2EFailure, UnhandledFailuresEndWithTheReport) {
     EXPECT_EQ(result.out, Lines(c.out_start));
     EXPECT_TRUE(IsFailureReport(result.err, c.report)) << result.err;
   }
-  EXPECT_EQ(NewFiles(), (std::vector<std::string>{"bad.tvx", "dat#x.tvx", "far.tvx"}));
+  EXPECT_EQ(NewFiles(), (std::vector<std::string>{"bad.tvx", "dat#x.tvx", "esc.tvx", "far.tvx"}));
 }
 
 TEST_F(E2EFailure, UnreadableAndReadOnlyFilesAsAnUnprivilegedUser) {
