@@ -305,6 +305,7 @@ TEST_F(E2EFaults, AKeyThatChangesDuringTheRun) {
     held_fd = -1;
     std::error_code not_moved;
     std::filesystem::rename(dir / "moved", key_path, not_moved);
+    ::chmod(key_path.c_str(), 0644);  // after restrict: as anyone but root, 0400 keeps out the rewrite
     WriteFile(key_path, RandomBytes(65536, 12));
     if (c.status == 217) {
       EXPECT_TRUE(IsFailureReport(result.err, "FileError: Unable to read file \"" + c.args[1] + "\""))
