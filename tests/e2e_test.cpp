@@ -149,7 +149,16 @@ TEST_F(E2ERouting, KeySizeLimits) {
     std::int64_t size;
     bool accepted;
   } cases[] = {{0, false}, {99, false}, {100, true}, {255, true}, {256, true},
-               {65535, true}, {65536, true}, {1000000000, true}, {1000000001, false}};
+               {65535, true}, {65536, true}, {1000000000, true}, {1000000001, false},
+               {2000000000, false}};
+  // A key too large is refused from its size on disk, before any of it is
+  // read or mapped: strace shows what is done with the key's descriptor.
+  const bool traced = !TestingWindowsBuild() && PathExists("/usr/bin/strace");
+  ToolOptions tracing;
+  tracing.native = true;
+  tracing.prefix = {"/usr/bin/strace", "-f", "-qq", "-o", dir / "trace", "-P", dir / "key"};
+  tracing.environment = {"ASAN_OPTIONS=detect_leaks=0"};  // no leak checker under a tracer
+  const std::regex read_call(R"((^|\n)\d* *p?read(v|64|v2)?\(.*= (\d+))");
   for (const Case& c : cases) {
     // Sparse files: the large keys cost no disk.
     ASSERT_EQ(::truncate((dir / "key").c_str(), c.size), 0);
@@ -157,6 +166,19 @@ TEST_F(E2ERouting, KeySizeLimits) {
               c.accepted ? KeyLine(static_cast<std::size_t>(c.size)) +
                                Error("INPUTFILE is not an encrypted 'Talvex File'!")
                          : Error("KEYFILE SIZE must be between 100 bytes and 1 GB!"));
+    if (c.accepted || !traced) continue;
+    EXPECT_EQ(Run({"-t", "key", "none.tvx"}, tracing).status, 0);
+    const std::string trace = ReadFile(dir / "trace");
+    std::int64_t bytes_read = 0;
+    for (std::sregex_iterator at(trace.begin(), trace.end(), read_call), end; at != end; ++at) {
+      bytes_read += std::stoll((*at)[3]);
+    }
+    EXPECT_EQ(bytes_read, 0) << c.size << "\n" << trace;
+    EXPECT_EQ(trace.find("mmap"), std::string::npos) << c.size << "\n" << trace;
+  }
+  if (!traced && !TestingWindowsBuild()) {
+    if (std::getenv("CI") != nullptr) GTEST_FAIL() << "strace is needed";
+    GTEST_SKIP() << "strace is not installed: the refused keys were not traced";
   }
 }
 

@@ -154,7 +154,9 @@ TEST(Files, PipesAreReadToTheirEnd) {
   }
   ReleaseKey();
 }
-TEST(Files, SizeLimitsAreTestedBeforeReading) {
+
+// That nothing of a refused key is read first, E2ERouting.KeySizeLimits traces.
+TEST(Files, SizeLimitsHoldBothEndsAndARefusedKeyHoldsNothing) {
   TempDir dir;
   WriteFile(dir / "k", std::string(99, 'k'));
   EXPECT_FALSE(HoldKeyWithin(dir / "k", 100, 200));
