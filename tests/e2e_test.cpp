@@ -339,6 +339,9 @@ TEST_F(E2EFlow, AnOutputPathAsLongAsTheSystemTakes) {
   ExpectRun({"-d", "key", output, back}, KeyLine(4096) + Bar(63, "Decryption"));
   EXPECT_TRUE(SameBytes(ReadFile(dir / (back + ".dat")), ReadFile(dir / "in.dat")));
   ::close(at);
+  // A name of 254 bytes that becomes one longer than the file system takes.
+  const std::string long_name = std::string(250, 'n') + ".tvx";
+  ExpectRun({"-e", "key", "in.dat", long_name}, KeyLine(4096) + Error("Cannot write to OUTPUTFILE: " + long_name));
 }
 
 TEST_F(E2EFlow, AReplacedOutputReachesTheDiskBeforeTheRename) {
