@@ -302,8 +302,11 @@ deb)
   [ "$(dpkg-deb -f "$deb" Package)" = talvex ] || fail "package name is not talvex"
   [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version is not $version"
   depends=$(dpkg-deb -f "$deb" Depends)
-  for lib in libc6 libstdc++6; do
-    echo "$depends" | grep -q "$lib (>= " || fail "Depends lacks $lib: $depends"
+  # Each there, and no newer than README.md says (Debian 12, Ubuntu 22.04).
+  for lib in libc6:2.34 libstdc++6:12; do
+    wanted=$(echo "$depends" | tr ',' '\n' | sed -n "s/^ *${lib%:*} (>= \(.*\))\$/\1/p")
+    [ -n "$wanted" ] && dpkg --compare-versions "$wanted" le "${lib#*:}" ||
+      fail "Depends asks for no ${lib%:*}, or one newer than README.md's ${lib#*:}: $depends"
   done
   umask 022
   dpkg-deb -x "$deb" "$work/root"
