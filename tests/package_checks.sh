@@ -338,6 +338,7 @@ deb)
   cmp "$first" "$deb" || fail "two packages of the same build differ"
   echo "$(basename "$deb"): $(wc -c <"$deb") bytes, made twice the same, stamped $stamp; Depends: $depends"
   round_trip "$work/root/usr/bin/talvex"
+  [ "$(id -u)" = 0 ] || give_up "dpkg installs and removes a package only as root (the checks above passed)"
   installed_and_removed "$deb"
   ;;
 
