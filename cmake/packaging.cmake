@@ -9,8 +9,9 @@
 #   from the arm64 libraries that multiarch installs.
 # Windows (the MinGW cross build): talvex.exe, with a version resource for
 #   its file properties and an application manifest, the Windows readme
-#   README.txt (doc/README.txt.in) and LICENSE side by side, both CR LF, packed
-#   as a .zip (cpack -G ZIP, in build-win).
+#   README.txt (doc/README.txt.in), the manual page as text MANUAL.txt
+#   (cmake/manual_text.cmake, with groff) and LICENSE side by side, all CR
+#   LF, packed as a .zip (cpack -G ZIP, in build-win).
 # scripts/package.sh makes both, and the static Linux tarballs beside them
 # (it packs those itself). Packages made twice from the same commit
 # are the same bytes: the manual page and every time stamp are dated by the
@@ -69,9 +70,22 @@ if(WIN32)
   # has always read.
   configure_file(doc/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
   configure_file(LICENSE LICENSE @ONLY NEWLINE_STYLE CRLF)
+  # The manual, for users who have no man, made from the dated page.
+  find_program(TALVEX_GROFF groff)
+  if(NOT TALVEX_GROFF)
+    message(FATAL_ERROR "groff (Debian: groff-base) is needed for the .zip's MANUAL.txt")
+  endif()
+  set(manual_text "${PROJECT_BINARY_DIR}/MANUAL.txt")
+  add_custom_target(talvex_manual_text ALL
+    COMMAND "${CMAKE_COMMAND}" "-DGROFF=${TALVEX_GROFF}" "-DPAGE=${TALVEX_MANUAL_PAGE}"
+            "-DTEXT=${manual_text}" -P "${PROJECT_SOURCE_DIR}/cmake/manual_text.cmake"
+    BYPRODUCTS "${manual_text}"
+    VERBATIM)
+  add_dependencies(talvex_manual_text talvex_source_date)
 
   install(TARGETS talvex RUNTIME DESTINATION .)
-  install(FILES "${PROJECT_BINARY_DIR}/README.txt" "${PROJECT_BINARY_DIR}/LICENSE" DESTINATION .)
+  install(FILES "${PROJECT_BINARY_DIR}/README.txt" "${manual_text}" "${PROJECT_BINARY_DIR}/LICENSE"
+          DESTINATION .)
   set(CPACK_GENERATOR ZIP)
 else()
   # The licence in Debian's machine-readable form; Debian calls this

@@ -9,7 +9,7 @@
 #       manual page talvex.1, the bash completion talvex.bash, LICENSE and
 #       README.md
 #   talvex-VERSION-win64.zip
-#       Windows cross build: talvex.exe, README.txt, LICENSE
+#       Windows cross build: talvex.exe, README.txt, MANUAL.txt, LICENSE
 #   SHA256SUMS
 #       the sums of the files above, as `sha256sum -c SHA256SUMS` checks them
 # Each processor's .deb and tarball come from one release tree of the tool
@@ -20,19 +20,29 @@
 # with a message. The same commit gives the same files, byte for byte:
 # every date in them is the commit's (or SOURCE_DATE_EPOCH, when set), and
 # the tarballs hold their files in name order, owned by root.
+# Before anything else it says what it will install and change on this
+# machine: as root, the Debian packages of `sh scripts/setup.sh package`
+# that are missing, and dpkg's arm64 architecture for the arm64 libraries
+# that the arm64 .deb's dependencies are read from.
 # Usage: sh scripts/package.sh [OUTDIR]
 set -eu
 # The .deb's outer archive records the modes of the files CPack writes for
 # it, which follow the umask.
 umask 022
+scripts=$(dirname "$0")
+echo "== package.sh: the release files into ${1:-out/}, built in build-pkg, build-pkg-aarch64 and build-win."
+echo "   First, as root, it installs those of these Debian packages that are missing, adding the arm64"
+echo "   architecture to dpkg first (dpkg --add-architecture arm64) where arm64 ones are among them;"
+echo "   as another user it prints the commands for root instead, and makes what it can:"
+echo "   $(sh "$scripts/setup.sh" --list package)"
 # OUTDIR as the caller names it; the default in the source tree.
 if [ -n "${1:-}" ]; then
   mkdir -p "$1"
   out=$(cd "$1" && pwd)
 fi
-cd "$(dirname "$0")/.."
+cd "$scripts/.."
 mkdir -p "${out:=$PWD/out}"
-sh scripts/setup.sh test ||
+sh scripts/setup.sh package ||
   echo "== setup: Debian packages missing (above); the files that need them are skipped"
 made=""
 

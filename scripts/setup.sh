@@ -1,16 +1,22 @@
 #!/bin/sh
-# Installs the Debian packages that building and testing talvex need, and
-# nothing when they are all there. scripts/demo.sh, scripts/test.sh and
-# .ci/run call it first.
+# Installs the Debian packages that building, packaging and testing talvex
+# need, and nothing when they are all there. scripts/demo.sh,
+# scripts/package.sh, scripts/test.sh and .ci/run call it first.
 #
-# Usage: sh scripts/setup.sh [demo|test]
-#   demo  what building the tool and scripts/demo.sh need
-#   test  (default) everything scripts/test.sh needs: Windows cross build
-#         and wine, aarch64 cross build and qemu-user, packaging, manual
-#         page checks, fuzzing compiler
+# Usage: sh scripts/setup.sh [--list] [demo|package|test]
+#   demo     what building the tool and scripts/demo.sh need
+#   package  what scripts/package.sh needs: the tool's build, the aarch64
+#            and Windows cross compilers, dpkg-shlibdeps with the arm64
+#            libraries it reads, groff for the .zip's MANUAL.txt
+#   test     (default) everything scripts/test.sh needs: Windows cross
+#            build and wine, aarch64 cross build and qemu-user, packaging,
+#            manual page checks, fuzzing compiler
+#   --list   only prints the set's packages, on one line
 #
-# As root the missing packages are installed with apt-get; otherwise the
-# apt-get line that installs them is printed and the script fails.
+# As root the missing packages are installed with apt-get, after a line
+# saying which, and a package of another processor (name:arch) first adds
+# that architecture to dpkg, saying so; otherwise the lines that would do
+# it are printed and the script fails.
 set -eu
 
 # The package lists: one place, one word per package.
@@ -23,7 +29,8 @@ demo_packages="cmake g++ libgtest-dev libbenchmark-dev"
 #   strace             what reaches the disk before a replacing rename
 #   clang              fuzzing
 #   dpkg-dev file      the .deb's dependencies (dpkg-shlibdeps)
-#   groff-base mandoc  manual page checks
+#   groff-base mandoc  manual page checks; groff also renders the .zip's
+#                      MANUAL.txt
 #   lintian            the .deb as Debian's checker sees it
 #   acl                the outputs' ACLs in the tests (setfacl, getfacl)
 #   g++-aarch64-linux-gnu qemu-user-static   aarch64 cross build, run under
@@ -39,11 +46,26 @@ test_packages="$demo_packages g++-mingw-w64-x86-64-posix wine64 time util-linux
   g++-aarch64-linux-gnu qemu-user-static
   libgtest-dev:arm64 libc6:arm64 libstdc++6:arm64 libgcc-s1:arm64"
 
+# Of those, what the release files need: no test or benchmark libraries
+# (package.sh builds the tool alone), no emulator, wine or checkers.
+package_packages="cmake g++ dpkg-dev file groff-base g++-aarch64-linux-gnu
+  g++-mingw-w64-x86-64-posix libc6:arm64 libstdc++6:arm64 libgcc-s1:arm64"
+
+list=false
+if [ "${1:-}" = --list ]; then
+  list=true
+  shift
+fi
 case "${1:-test}" in
   demo) packages=$demo_packages ;;
+  package) packages=$package_packages ;;
   test) packages=$test_packages ;;
-  *) echo "usage: sh scripts/setup.sh [demo|test]" >&2; exit 2 ;;
+  *) echo "usage: sh scripts/setup.sh [--list] [demo|package|test]" >&2; exit 2 ;;
 esac
+if $list; then
+  echo $packages
+  exit 0
+fi
 
 if ! command -v dpkg-query >/dev/null 2>&1; then
   echo "setup: not a Debian system, packages not checked; the build needs the" \
@@ -87,6 +109,7 @@ fi
 echo "== installing:$missing"
 export DEBIAN_FRONTEND=noninteractive
 for arch in $foreign; do
+  echo "== adding the $arch architecture to dpkg (dpkg --add-architecture $arch)"
   dpkg --add-architecture "$arch"
 done
 apt-get update -q

@@ -35,7 +35,28 @@ TEST(Console, SetTextColorKeepsTheBackgroundAndDropsBitSeven) {
   struct Case {
     std::uint8_t before, colour, after;
   } cases[] = {{0x1F, 12, 0x1C}, {0xF0, 2, 0x72}, {0x07, 15, 0x0F}, {0x4E, 0x8A, 0xCA}};
-  for (const Case& c : cases) EXPECT_EQ(AttributeWithColor(c.before, c.colour), c.after);
+  const std::uint8_t saved = TextAttribute;
+  for (const Case& c : cases) {
+    TextAttribute = c.before;
+    SetTextColor(c.colour);
+    EXPECT_EQ(TextAttribute, c.after) << int{c.before} << " " << int{c.colour};
+  }
+  TextAttribute = saved;
+}
+
+TEST(Console, PrintableEscapesControlsAndBytesOutsideUtf8) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"C:\\dir\\a b.tvx ~", "C:\\dir\\a b.tvx ~"},
+      {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xC2\xA0\xEF\xBF\xBD\xF4\x8F\xBF\xBF",
+       "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xC2\xA0\xEF\xBF\xBD\xF4\x8F\xBF\xBF"},
+      {std::string("a\0\x1B[2J\x1F\x7F", 8), "a\\x00\\x1B[2J\\x1F\\x7F"},
+      {"\xC2\x80\xC2\x9B", "\\xC2\\x80\\xC2\\x9B"},              // C1 controls
+      {"\xC0\xAF\xE0\x9F\xBF", "\\xC0\\xAF\\xE0\\x9F\\xBF"},  // overlong forms
+      {"\xED\xA0\x80\xF4\x90\x80\x80", "\\xED\\xA0\\x80\\xF4\\x90\\x80\\x80"},  // surrogate, past U+10FFFF
+      {"\xE2\x82x\x80\xFF\xF0\x9F\x98", "\\xE2\\x82x\\x80\\xFF\\xF0\\x9F\\x98"},  // cut short, stray
+  };
+  for (const auto& [text, shown] : cases) EXPECT_EQ(Printable(text), shown) << shown;
+  EXPECT_EQ(CapturedStdout([] { ShowLine("File: \x1B]0;x\x07", false); }), "File: \\x1B]0;x\\x07\n");
 }
 
 TEST(Console, ProgressCountFollowsTheQuotient) {

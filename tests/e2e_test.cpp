@@ -141,6 +141,10 @@ TEST_F(E2ERouting, EveryRowOfTheRoutingTable) {
        KeyLine(4096) + Error("File: good.tvx is NOT a valid 'Talvex Encryption' file!")},
       {{"-d", "key", "good.tvx", "out"}, KeyLine(4096) + Error("This is NOT a valid KEYFILE and/or TALVEX File!")},
       {{"-e", "key", "in.dat", "no/such/out.tvx"}, KeyLine(4096) + Error("Cannot write to OUTPUTFILE: no/such/out.tvx")},
+      // A name never reaches the terminal with its control characters.
+      {{"-e", "key", "a\x1B]0;x\x07\xC2\x9B\x7F", "o.tvx"},
+       KeyLine(4096) + Error("INPUTFILE 'a\\x1B]0;x\\x07\\xC2\\x9B\\x7F' does NOT exist")},
+      {{"-e", "key", "in.dat", "no/\x1B[2J.tvx"}, KeyLine(4096) + Error("Cannot write to OUTPUTFILE: no/\\x1B[2J.tvx")},
   };
   for (const Case& c : cases) ExpectRun(c.args, c.out);
   EXPECT_EQ(NewFiles(), std::vector<std::string>{"good.tvx"});
@@ -151,7 +155,16 @@ TEST_F(E2ERouting, KeySizeLimits) {
     std::int64_t size;
     bool accepted;
   } cases[] = {{0, false}, {99, false}, {100, true}, {255, true}, {256, true},
-               {65535, true}, {65536, true}, {1000000000, true}, {1000000001, false}};
+               {65535, true}, {65536, true}, {1000000000, true}, {1000000001, false},
+               {2000000000, false}};
+  // A key too large is refused from its size on disk, before any of it is
+  // read or mapped: strace shows what is done with the key's descriptor.
+  const bool traced = !TestingWindowsBuild() && PathExists("/usr/bin/strace");
+  ToolOptions tracing;
+  tracing.native = true;
+  tracing.prefix = {"/usr/bin/strace", "-f", "-qq", "-o", dir / "trace", "-P", dir / "key"};
+  tracing.environment = {"ASAN_OPTIONS=detect_leaks=0"};  // no leak checker under a tracer
+  const std::regex read_call(R"((^|\n)\d* *p?read(v|64|v2)?\(.*= (\d+))");
   for (const Case& c : cases) {
     // Sparse files: the large keys cost no disk.
     ASSERT_EQ(::truncate((dir / "key").c_str(), c.size), 0);
@@ -159,6 +172,19 @@ TEST_F(E2ERouting, KeySizeLimits) {
               c.accepted ? KeyLine(static_cast<std::size_t>(c.size)) +
                                Error("INPUTFILE is not an encrypted 'Talvex File'!")
                          : Error("KEYFILE SIZE must be between 100 bytes and 1 GB!"));
+    if (c.accepted || !traced) continue;
+    EXPECT_EQ(Run({"-t", "key", "none.tvx"}, tracing).status, 0);
+    const std::string trace = ReadFile(dir / "trace");
+    std::int64_t bytes_read = 0;
+    for (std::sregex_iterator at(trace.begin(), trace.end(), read_call), end; at != end; ++at) {
+      bytes_read += std::stoll((*at)[3]);
+    }
+    EXPECT_EQ(bytes_read, 0) << c.size << "\n" << trace;
+    EXPECT_EQ(trace.find("mmap"), std::string::npos) << c.size << "\n" << trace;
+  }
+  if (!traced && !TestingWindowsBuild()) {
+    if (std::getenv("CI") != nullptr) GTEST_FAIL() << "strace is needed";
+    GTEST_SKIP() << "strace is not installed: the refused keys were not traced";
   }
 }
 
@@ -319,6 +345,9 @@ TEST_F(E2EFlow, AnOutputPathAsLongAsTheSystemTakes) {
   ExpectRun({"-d", "key", output, back}, KeyLine(4096) + Bar(63, "Decryption"));
   EXPECT_TRUE(SameBytes(ReadFile(dir / (back + ".dat")), ReadFile(dir / "in.dat")));
   ::close(at);
+  // A name of 254 bytes that becomes one longer than the file system takes.
+  const std::string long_name = std::string(250, 'n') + ".tvx";
+  ExpectRun({"-e", "key", "in.dat", long_name}, KeyLine(4096) + Error("Cannot write to OUTPUTFILE: " + long_name));
 }
 
 TEST_F(E2EFlow, AReplacedOutputReachesTheDiskBeforeTheRename) {
@@ -408,6 +437,7 @@ TEST_F(E2EFailure, UnhandledFailuresEndWithTheReport) {
   bad_field.replace(51 + 8 * 500 + 5, 2, "G1");  // entry 501's value
   far_position.replace(51 + 8 * 9, 4, "1001");  // entry 10: position 4097 of a 4096-byte key
   WriteFile(dir / "bad.tvx", bad_field);
+  WriteFile(dir / "esc.tvx", std::string(text).replace(51 + 8 * 500 + 5, 2, std::string("\x1B\0", 2)));
   WriteFile(dir / "far.tvx", far_position);
   struct Case {
     std::vector<std::string> args;
@@ -415,6 +445,8 @@ TEST_F(E2EFailure, UnhandledFailuresEndWithTheReport) {
     std::string out_start;
   } cases[] = {
       {{"-d", "key", "bad.tvx", "o"}, "ConversionError: \"$G1\" is an invalid integer",
+       KeyLine(4096) + "\n" + kScale + "\n" + std::string(32, '*')},
+      {{"-d", "key", "esc.tvx", "o"}, "ConversionError: \"$\\x1B\\x00\" is an invalid integer",
        KeyLine(4096) + "\n" + kScale + "\n" + std::string(32, '*')},
       {{"-d", "key", "far.tvx", "o"}, "RangeError: Key position 4097 lies beyond the key length 4096",
        KeyLine(4096) + "\n" + kScale + "\n"},
@@ -425,7 +457,7 @@ TEST_F(E2EFailure, UnhandledFailuresEndWithTheReport) {
     EXPECT_EQ(result.out, Lines(c.out_start));
     EXPECT_TRUE(IsFailureReport(result.err, c.report)) << result.err;
   }
-  EXPECT_EQ(NewFiles(), (std::vector<std::string>{"bad.tvx", "dat#x.tvx", "far.tvx"}));
+  EXPECT_EQ(NewFiles(), (std::vector<std::string>{"bad.tvx", "dat#x.tvx", "esc.tvx", "far.tvx"}));
 }
 
 TEST_F(E2EFailure, UnreadableAndReadOnlyFilesAsAnUnprivilegedUser) {
@@ -448,6 +480,7 @@ TEST_F(E2EFailure, UnreadableAndReadOnlyFilesAsAnUnprivilegedUser) {
 
 TEST_F(E2EFlow, WhateverStandsAtTheOutputPathIsReplacedByAFile) {
   if (TestingWindowsBuild()) GTEST_SKIP() << "links, FIFOs, owners and umasks are POSIX";
+  if (::geteuid() != 0) GTEST_SKIP() << "files of other users, and runs as nobody beside them, need root";
   ExpectRun({"-e", "key", "in.dat", "x.tvx"}, KeyLine(4096) + Bar(64, "Encryption"));
   const std::string folder = dir / "f", output = folder + "/o.dat";
   WriteFile(dir / "target", "keep");

@@ -363,9 +363,10 @@ TEST(E2EWindowsOnly, DevicesStreamsHeldOutputsAndUnknownNamesEndBeforeAnyWork) {
       {{"-t", "AUX", "dat#c.tvx"}, wrong_size, "", false, "AUX"},
       {{"-t", "COM1", "dat#c.tvx"}, wrong_size, "", false, "COM1"},
       // An unpaired surrogate reaches the file system as it is: the
-      // a\uFFFD.dat that a lost one would turn it into is not taken.
+      // a\uFFFD.dat that a lost one would turn it into is not taken. Not
+      // being UTF-8, it shows as the bytes that carry it.
       {{"-e", "key.bin", "a\\uD800.dat", "s.tvx"},
-       key_line + Error("INPUTFILE 'a\xEF\xBF\xBD.dat' does NOT exist"), "", true},
+       key_line + Error("INPUTFILE 'a\\xED\\xA0\\x80.dat' does NOT exist"), "", true},
       // A colon that is not a drive's names a stream of another file, which
       // is neither made nor written (wine would make a file of that name).
       {{"-e", "key.bin", "r.dat", "ads.tvx:s.tvx"}, key_line + Error(refused + "ads.tvx:s.tvx")},

@@ -17,7 +17,8 @@
 #               and removed by dpkg in a root of its own, nothing left
 #   lintian     lintian on the .deb: no error, no warning
 #   zip         cpack -G ZIP of the Windows cross build: talvex.exe with its
-#               version resource and manifest, README.txt and LICENSE
+#               version resource and manifest, README.txt, MANUAL.txt and
+#               LICENSE
 #   release     scripts/package.sh, run twice: the same files both times,
 #               all of them there, SHA256SUMS right; each tarball's files,
 #               owners and dates, its static binary alone in an empty root
@@ -301,8 +302,11 @@ deb)
   [ "$(dpkg-deb -f "$deb" Package)" = talvex ] || fail "package name is not talvex"
   [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version is not $version"
   depends=$(dpkg-deb -f "$deb" Depends)
-  for lib in libc6 libstdc++6; do
-    echo "$depends" | grep -q "$lib (>= " || fail "Depends lacks $lib: $depends"
+  # Each there, and no newer than README.md says (Debian 12, Ubuntu 22.04).
+  for lib in libc6:2.34 libstdc++6:12; do
+    wanted=$(echo "$depends" | tr ',' '\n' | sed -n "s/^ *${lib%:*} (>= \(.*\))\$/\1/p")
+    [ -n "$wanted" ] && dpkg --compare-versions "$wanted" le "${lib#*:}" ||
+      fail "Depends asks for no ${lib%:*}, or one newer than README.md's ${lib#*:}: $depends"
   done
   umask 022
   dpkg-deb -x "$deb" "$work/root"
@@ -334,6 +338,7 @@ deb)
   cmp "$first" "$deb" || fail "two packages of the same build differ"
   echo "$(basename "$deb"): $(wc -c <"$deb") bytes, made twice the same, stamped $stamp; Depends: $depends"
   round_trip "$work/root/usr/bin/talvex"
+  [ "$(id -u)" = 0 ] || give_up "dpkg installs and removes a package only as root (the checks above passed)"
   installed_and_removed "$deb"
   ;;
 
@@ -390,7 +395,7 @@ ROWS
   ;;
 
 zip)
-  need cpack x86_64-w64-mingw32-windres
+  need cpack x86_64-w64-mingw32-windres groff
   [ -n "$windows_build" ] || give_up "no Windows build directory given"
   [ -f "$windows_build/talvex.exe" ] || give_up "no Windows build at $windows_build (run scripts/build-windows.sh)"
   [ -f "$windows_build/CPackConfig.cmake" ] || give_up "no CPackConfig.cmake in $windows_build (run scripts/build-windows.sh)"
@@ -401,17 +406,20 @@ zip)
   mkdir "$work/unpacked"
   (cd "$work/unpacked" && cmake -E tar xf "$zip")
   top=$work/unpacked/talvex-$version-win64
-  for file in README.txt LICENSE talvex.exe; do
+  for file in README.txt MANUAL.txt LICENSE talvex.exe; do
     [ -f "$top/$file" ] || fail "the zip lacks talvex-$version-win64/$file"
   done
   cmp "$top/talvex.exe" "$windows_build/talvex.exe" || fail "the zip's talvex.exe is not the Windows build"
   [ "$(head -c 2 "$top/talvex.exe")" = MZ ] || fail "the zip's talvex.exe is no Windows executable"
-  # The readme and the licence: CR LF throughout, as Notepad reads them.
-  for file in LICENSE README.txt; do
+  # The readme, the manual and the licence: CR LF throughout, as Notepad
+  # reads them; the manual is the Windows build's page as text.
+  for file in LICENSE README.txt MANUAL.txt; do
     [ "$(grep -c "$(printf '\r')\$" "$top/$file")" = "$(wc -l <"$top/$file")" ] &&
       [ -z "$(tail -c 1 "$top/$file" | tr -d '\n')" ] || fail "$file has lines that do not end in CR LF"
   done
   tr -d '\r' <"$top/LICENSE" | cmp - "$source/LICENSE" || fail "the zip's LICENSE differs"
+  groff -man -T ascii -P -cbou -rHY=0 "$windows_build/doc/talvex.1" >"$work/manual.txt" &&
+    tr -d '\r' <"$top/MANUAL.txt" | cmp - "$work/manual.txt" || fail "the zip's MANUAL.txt is not the manual page"
   # The Windows readme: filled in, and telling what a Windows user needs,
   # in the tool's own words where it quotes them (the wine suite runs its
   # examples).
@@ -423,7 +431,7 @@ zip)
               'PS C:\work> if (Test-Path key.bin) {' 'C:\work>if exist key.bin (' \
               'PS C:\work> .\talvex.exe -e key.bin photo.jpg vault.tvx' "TalvexCMD v $version" \
               '"Cannot write to OUTPUTFILE: "' 'To remove talvex, delete the folder.' \
-              'Security' 'no integrity check' 'MIT licence' 'talvex(1)'; do
+              'Security' 'no integrity check' 'MIT licence' 'talvex(1)' 'MANUAL.txt'; do
     grep -qF -e "$text" "$work/readme.txt" || fail "README.txt does not say $text"
   done
   # The version resource, read back from the executable's UTF-16 strings.
@@ -457,7 +465,7 @@ zip)
     grep -qF -e "$element" "$work/manifest.line" || fail "the manifest lacks $element: $(cat "$work/manifest.xml")"
   done
   echo "$(basename "$zip"): $(wc -c <"$zip") bytes: talvex.exe with its version resource and manifest" \
-    "(Windows 10 and 11, long paths, UTF-8), README.txt (CR LF), LICENSE"
+    "(Windows 10 and 11, long paths, UTF-8), README.txt and MANUAL.txt (CR LF), LICENSE"
   ;;
 
 readme)

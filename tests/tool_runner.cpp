@@ -212,7 +212,8 @@ ToolResult RunTool(const std::string& dir, const std::vector<std::string>& args,
       rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
       ::setrlimit(resource, &limit);
     }
-    if (options.as_nobody) {
+    // A test that is not root is unprivileged already, and may not switch.
+    if (options.as_nobody && ::geteuid() == 0) {
       const passwd* nobody = ::getpwnam("nobody");
       const gid_t gid = nobody ? nobody->pw_gid : 65534;
       const uid_t uid = nobody ? nobody->pw_uid : 65534;

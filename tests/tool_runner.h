@@ -27,7 +27,7 @@ struct ToolResult {
 struct ToolOptions {
   bool force_colour = false;              // FORCE_COLOR=1
   std::vector<std::string> environment;   // more NAME=value pairs
-  bool as_nobody = false;                 // run as an unprivileged user
+  bool as_nobody = false;                 // as nobody, when the test runs as root
   std::int64_t file_size_limit = -1;      // RLIMIT_FSIZE in bytes
   bool ignore_sigxfsz = true;             // with the limit, SIGXFSZ ignored
   std::int64_t memory_limit = -1;         // RLIMIT_AS in bytes

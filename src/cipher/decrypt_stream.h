@@ -1,4 +1,4 @@
-// Decryption of a text of any size in a few chunks of memory, on every core.
+// Decryption of a text of any size in a few chunks of memory, on several cores.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,7 @@ struct InputFile;
 struct OutputFile;
 
 // Decrypts the text that head begins and source goes on with (the input
-// read as far as head reaches) into out, chunk by chunk on every core. The
+// read as far as head reaches) into out, chunk by chunk on several cores. The
 // progress bar is drawn as the chunks are done; for an input of unknown
 // length (a pipe) it is drawn at the end, once that length is known. A
 // failure to write is held in out; a failure of decoding is raised after

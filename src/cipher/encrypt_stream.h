@@ -1,4 +1,4 @@
-// Encryption of a file of any size in a few chunks of memory, on every core.
+// Encryption of a file of any size in a few chunks of memory, on several cores.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +12,7 @@ struct InputFile;
 struct OutputFile;
 
 // Encrypts the input from its current position to its end into out, the
-// same text EncryptInto makes, chunk by chunk on every core. The generator
+// same text EncryptInto makes, chunk by chunk on several cores. The generator
 // must be freshly seeded. The progress bar is drawn as the chunks are done;
 // for an input of unknown length (a pipe) it is drawn whole at its end, as
 // that length then tells. A failure to write is held in out.

@@ -25,6 +25,6 @@ enum class CipherLoops { kFastest, kPortable, kExact };
 // How a stream is cut into chunks and worked.
 struct StreamOptions {
   std::int64_t chunk_entries = std::int64_t{1} << 18;  // entries per chunk
-  int workers = 0;                                     // 0: one per core
+  int workers = 0;                                     // 0: DefaultWorkers()
   CipherLoops loops = CipherLoops::kFastest;
 };

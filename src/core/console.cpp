@@ -52,6 +52,42 @@ constexpr ScreenRow kInfoScreen[] = {
     {kWhite, ""},
 };
 
+// The length of the printable character that starts at text[at]: 0 for a
+// control, or for a byte that begins no valid UTF-8 sequence there
+// (shortest forms only, no surrogates, nothing beyond U+10FFFF).
+std::size_t PrintableLength(std::string_view text, std::size_t at) {
+  const auto byte = [&](std::size_t i) {
+    return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u;
+  };
+  const unsigned lead = byte(at);
+  if (lead < 0x20 || lead == 0x7F) return 0;
+  if (lead < 0x80) return 1;
+  // The range of the byte after the lead, which rules out overlong forms,
+  // surrogates, code points past U+10FFFF and the C1 controls; each byte
+  // after that is 0x80-0xBF.
+  unsigned low = 0x80, high = 0xBF;
+  std::size_t length = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    if (lead == 0xC2) low = 0xA0;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+  }
+  return length;
+}
+
 template <std::size_t N>
 void ShowScreen(const ScreenRow (&rows)[N]) {
   ClearScreen();
@@ -67,6 +103,24 @@ void OpenConsole() {
   platform::ConsoleOpen();
   TextAttribute = platform::ConsoleStartAttribute();
   ProgressStars = 0;
+}
+
+std::string Printable(std::string_view text) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    if (const std::size_t length = PrintableLength(text, at); length > 0) {
+      out.append(text.substr(at, length));
+      at += length;
+      continue;
+    }
+    const auto byte = static_cast<unsigned char>(text[at++]);
+    out += "\\x";
+    out += kDigits[byte >> 4];
+    out += kDigits[byte & 0xF];
+  }
+  return out;
 }
 
 void SetTextColor(std::uint8_t colour) { TextAttribute = AttributeWithColor(TextAttribute, colour); }
@@ -92,7 +146,7 @@ void ShowError(std::string_view message) {
   WriteLine(kErrorHeading);
   WriteLine("");
   SetTextColor(kYellow);
-  WriteLine(message);
+  WriteLine(Printable(message));
   WriteLine("");
   WriteLine("");
   SetTextColor(kWhite);
@@ -100,7 +154,7 @@ void ShowError(std::string_view message) {
 
 void ShowLine(std::string_view message, bool blank_first) {
   if (blank_first) WriteLine("");
-  WriteLine(message);
+  WriteLine(Printable(message));
 }
 
 std::int32_t ProgressCount(std::int64_t current, std::int64_t total) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 // Palette indexes of the 16-colour console.
@@ -28,6 +29,14 @@ constexpr std::uint8_t AttributeWithColor(std::uint8_t attribute, std::uint8_t c
   return static_cast<std::uint8_t>((attribute & 0x70) | (colour & 0x8F));
 }
 
+// text as a message may show it: a name or a field from the user or from a
+// file cannot act on the terminal. Each byte of a C0 control (0x00-0x1F),
+// DEL, a C1 control (U+0080-U+009F) or anything that is not valid UTF-8 (a
+// surrogate, as Windows names may hold one, included) becomes \xNN, in
+// upper-case hex; every other character, `\` included, stays as it is, so
+// an ordinary name reads as typed.
+std::string Printable(std::string_view text);
+
 void SetTextColor(std::uint8_t colour);
 void ClearScreen();
 void Write(std::string_view text);
@@ -35,6 +44,8 @@ void WriteLine(std::string_view text);
 
 void ShowHelp();
 void ShowInfo();
+// Messages, shown through Printable: names and fields go into them as they
+// are.
 void ShowError(std::string_view message);
 void ShowLine(std::string_view message, bool blank_first);
 

@@ -4,6 +4,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "core/console.h"
 #include "core/failure.h"
 #include "platform/console.h"
 #include "platform/process.h"
@@ -39,7 +40,8 @@ std::string FormatFailureReport(const char* kind, const std::string& message,
   out += line_end;
   out += kind;
   out += ": ";
-  out += message;
+  // The message may quote a name or a field of a crafted text.
+  out += Printable(message);
   out += line_end;
   for (int i = 0; i < frame_count; ++i) {
     out += "  ";

@@ -5,7 +5,8 @@
 #include <string>
 
 // The report for a failure: the heading with the failing address, the kind
-// and message, one line per code address, and an empty line.
+// and message (through Printable, core/console.h), one line per code
+// address, and an empty line.
 std::string FormatFailureReport(const char* kind, const std::string& message,
                                 void* const* frames, int frame_count);
 
